@@ -1,0 +1,20 @@
+// Identifiers of the loader's resources, shared by the .rc files and the code.
+#pragma once
+
+// String table (texts in strings.rc, English and German).
+#define IDS_LANGUAGE_CODE 1
+#define IDS_OK 100
+#define IDS_CANCEL 101
+#define IDS_INSTALL 110
+#define IDS_INSTALL_ERROR 200
+#define IDS_NO_ADMIN_RIGHTS 290
+#define IDS_LIBRARY_MISSING 291
+#define IDS_LIBRARY_EXPORT_MISSING 292
+#define IDS_WIZARD_TITLE 400
+#define IDS_WELCOME 401
+#define IDS_DOWNLOAD_FIRST 402
+#define IDS_AFTERWARDS 403
+#define IDS_WILL_COMMENCE 404
+#define IDS_SETTINGS 410
+#define IDS_AUTOSTART 411
+#define IDS_CANCEL_QUESTION 500

@@ -1,0 +1,34 @@
+// Failures of Windows calls as C++ exceptions that carry the system's own
+// description of the error.
+#pragma once
+
+#include <windows.h>
+
+#include <stdexcept>
+#include <string>
+
+namespace rvz {
+
+class WinError : public std::runtime_error {
+public:
+    WinError(DWORD code, const std::string& what);
+    DWORD code() const noexcept { return code_; }
+
+private:
+    DWORD code_;
+};
+
+// The system's text for an error code, without the trailing line break.
+std::wstring SystemErrorText(DWORD code);
+
+// Throws a WinError for GetLastError(), prefixed with what was being done.
+[[noreturn]] void ThrowLastError(const std::wstring& action);
+
+// Conversions between the program's UTF-16 texts and UTF-8 (exception texts)
+// or the system ANSI code page (the download library's interface).
+std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+std::string ToAnsi(const std::wstring& text);
+std::wstring FromAnsi(const std::string& text);
+
+}  // namespace rvz

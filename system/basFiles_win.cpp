@@ -1,0 +1,90 @@
+// The Windows half of basFiles: the work directory, the file probe and the
+// process wait.
+#include "basFiles.h"
+
+#include "Handles.h"
+#include "WinError.h"
+
+#include <sddl.h>
+
+namespace rvz {
+
+namespace {
+
+// Administrators and the system may change the work directory; other users
+// may only read it. Not inherited from the user's temporary folder, because
+// the elevated loader runs what it downloads into it.
+constexpr wchar_t kWorkDirectorySddl[] =
+    L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)";
+
+// Dispatches every pending message. A quit request is kept for the caller's
+// message loop, which must still see it after the wait.
+void DispatchPendingMessages(bool& quitSeen, WPARAM& quitCode) {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            quitSeen = true;
+            quitCode = msg.wParam;
+            continue;
+        }
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+    }
+}
+
+}  // namespace
+
+std::wstring CreateTempDirectory() {
+    wchar_t tempFolder[MAX_PATH + 1];
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, tempFolder);
+    if (length == 0 || length > MAX_PATH) ThrowLastError(L"GetTempPath");
+
+    wchar_t name[MAX_PATH];
+    if (!::GetTempFileNameW(tempFolder, L"tkt", 0, name)) ThrowLastError(L"GetTempFileName");
+    // Windows reserved the name by creating a file; the directory takes its place.
+    if (!::DeleteFileW(name)) ThrowLastError(std::wstring(L"DeleteFile ") + name);
+
+    UniqueLocal descriptor;
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, FALSE};
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            kWorkDirectorySddl, SDDL_REVISION_1, &attributes.lpSecurityDescriptor, nullptr))
+        ThrowLastError(L"ConvertStringSecurityDescriptorToSecurityDescriptor");
+    descriptor.reset(attributes.lpSecurityDescriptor);
+
+    // Fails if anything took the name in between: never reuse a foreign directory.
+    if (!::CreateDirectoryW(name, &attributes)) ThrowLastError(std::wstring(L"CreateDirectory ") + name);
+    return name;
+}
+
+void RunAndWait(const std::wstring& commandLine) {
+    try {
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info{};
+        std::wstring line = commandLine;  // CreateProcessW may write into it
+        if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS,
+                              nullptr, nullptr, &startup, &info))
+            return;
+        const ProcessHandles process = ProcessHandles::Adopt(info);
+        HANDLE waitHandle = process.process.get();
+
+        bool quitSeen = false;
+        WPARAM quitCode = 0;
+        // Sleeps until the process ends or a message arrives: no polling.
+        while (::MsgWaitForMultipleObjectsEx(1, &waitHandle, INFINITE, QS_ALLINPUT,
+                                             MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0 + 1)
+            DispatchPendingMessages(quitSeen, quitCode);
+        if (quitSeen) ::PostQuitMessage(static_cast<int>(quitCode));
+    } catch (...) {
+        // Whether or how the program ran is not this operation's business.
+    }
+}
+
+bool FileExists(const std::wstring& path) {
+    if (path.empty()) return false;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) &&
+           !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace rvz

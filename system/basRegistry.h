@@ -1,0 +1,24 @@
+// Read-only access to the registry and to INI files. Nothing here writes.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace rvz {
+
+// The text of a string value; the empty text when the key or value is
+// missing, unreadable, or of any type but REG_SZ. The text ends before the
+// first NUL; data without any NUL is taken whole. 32-bit programs and 64-bit
+// builds alike read the 32-bit view of HKEY_LOCAL_MACHINE\SOFTWARE.
+std::wstring RegReadString(HKEY root, const std::wstring& subKey, const std::wstring& valueName);
+
+// The same for a key that is already open; the empty text for a null key.
+std::wstring RegQueryValue(HKEY key, const std::wstring& valueName);
+
+// One key of an INI file through the profile API: at most 254 characters,
+// the default when the file, section or key is missing. Not trimmed.
+std::wstring ReadIniString(const std::wstring& filePath, const std::wstring& section,
+                           const std::wstring& key, const std::wstring& defaultValue);
+
+}  // namespace rvz

@@ -1,0 +1,287 @@
+#include "WinTestSupport.h"
+
+#include <stdexcept>
+
+namespace rvztest {
+
+namespace {
+
+constexpr wchar_t kTarvikKey[] = L"SOFTWARE\\Brisolt\\Tarvik";
+constexpr wchar_t kInfoKey[] = L"SOFTWARE\\Brisolt\\Tarvik\\Info";
+constexpr REGSAM kView = KEY_WOW64_32KEY;
+
+[[noreturn]] void Fail(const std::wstring& what) {
+    throw std::runtime_error(Utf8(what) + " (error " + std::to_string(::GetLastError()) + ")");
+}
+
+void PumpOwnMessages() {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+    }
+}
+
+}  // namespace
+
+std::string Utf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                        nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+                          nullptr, nullptr);
+    return out;
+}
+
+std::wstring Wide(const std::string& utf8) {
+    if (utf8.empty()) return {};
+    const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                        nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+    return out;
+}
+
+std::wstring TestProgramFolder() {
+    wchar_t path[MAX_PATH * 4];
+    const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
+    std::wstring full(path, n);
+    return full.substr(0, full.rfind(L'\\') + 1);
+}
+
+std::wstring BuildFolder() {
+    std::wstring folder = TestProgramFolder();
+    while (folder.size() > 3) {
+        if (PathExists(folder + L"CMakeCache.txt")) return folder;
+        folder = folder.substr(0, folder.rfind(L'\\', folder.size() - 2) + 1);
+    }
+    throw std::runtime_error("build folder not found");
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (condition()) return true;
+        if (std::chrono::steady_clock::now() >= end) return condition();
+        PumpOwnMessages();
+        ::Sleep(25);
+    }
+}
+
+TempFolder::TempFolder(const std::wstring& nameHint) {
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    static unsigned counter = 0;
+    for (;;) {
+        path_ = std::wstring(temp) + nameHint + L" " + std::to_wstring(::GetCurrentProcessId()) +
+                L"-" + std::to_wstring(++counter) + L"\\";
+        if (::CreateDirectoryW(path_.c_str(), nullptr)) return;
+        if (::GetLastError() != ERROR_ALREADY_EXISTS) Fail(L"CreateDirectory " + path_);
+    }
+}
+
+TempFolder::~TempFolder() { RemoveTree(path_); }
+
+void RemoveTree(const std::wstring& path) {
+    std::wstring folder = path;
+    if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+    for (const std::wstring& name : ListFolder(folder + L"\\")) {
+        const std::wstring child = folder + L"\\" + name;
+        const DWORD attributes = ::GetFileAttributesW(child.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            RemoveTree(child);
+        else {
+            ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            ::DeleteFileW(child.c_str());
+        }
+    }
+    ::RemoveDirectoryW(folder.c_str());
+}
+
+std::vector<std::wstring> ListFolder(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    std::wstring pattern = folder;
+    if (!pattern.empty() && pattern.back() != L'\\') pattern += L'\\';
+    WIN32_FIND_DATAW data;
+    HANDLE h = ::FindFirstFileW((pattern + L"*").c_str(), &data);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    struct FindCloser {
+        HANDLE h;
+        ~FindCloser() { ::FindClose(h); }
+    } closer{h};
+    do {
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") names.push_back(name);
+    } while (::FindNextFileW(h, &data));
+    return names;
+}
+
+void CopyFileOrThrow(const std::wstring& from, const std::wstring& to) {
+    if (!::CopyFileW(from.c_str(), to.c_str(), FALSE)) Fail(L"CopyFile " + from + L" -> " + to);
+}
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    rvz::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) Fail(L"CreateFile " + path);
+    DWORD written = 0;
+    if (!::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
+        Fail(L"WriteFile " + path);
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+    rvz::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return {};
+    std::string bytes;
+    char buffer[65536];
+    DWORD read = 0;
+    while (::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
+        bytes.append(buffer, read);
+    return bytes;
+}
+
+bool PathExists(const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+Process::Process(const std::wstring& commandLine, const std::wstring& folder, HANDLE token) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    std::wstring line = commandLine;
+    const wchar_t* directory = folder.empty() ? nullptr : folder.c_str();
+    const BOOL started =
+        token ? ::CreateProcessAsUserW(token, nullptr, line.data(), nullptr, nullptr, FALSE, 0,
+                                       nullptr, directory, &startup, &info)
+              : ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                 directory, &startup, &info);
+    if (!started) Fail(L"CreateProcess " + commandLine);
+    handles_ = rvz::ProcessHandles::Adopt(info);
+}
+
+Process::~Process() {
+    if (handles_.process && Running()) {
+        Kill();
+        Wait(5s);
+    }
+}
+
+bool Process::Wait(std::chrono::milliseconds timeout) const {
+    return WaitUntil([this] { return !Running(); }, timeout);
+}
+
+bool Process::Running() const {
+    return ::WaitForSingleObject(handles_.process.get(), 0) == WAIT_TIMEOUT;
+}
+
+DWORD Process::ExitCode() const {
+    DWORD code = 0;
+    ::GetExitCodeProcess(handles_.process.get(), &code);
+    return code;
+}
+
+void Process::Kill() const { ::TerminateProcess(handles_.process.get(), 255); }
+
+std::vector<HWND> TopLevelWindows(DWORD processId, bool visibleOnly) {
+    struct Search {
+        DWORD processId;
+        bool visibleOnly;
+        std::vector<HWND> found;
+    } search{processId, visibleOnly, {}};
+    ::EnumWindows(
+        [](HWND window, LPARAM context) CALLBACK -> BOOL {
+            auto* s = reinterpret_cast<Search*>(context);
+            DWORD owner = 0;
+            ::GetWindowThreadProcessId(window, &owner);
+            if (owner == s->processId && (!s->visibleOnly || ::IsWindowVisible(window)))
+                s->found.push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND WaitForWindow(DWORD processId, std::chrono::milliseconds timeout) {
+    HWND found = nullptr;
+    WaitUntil(
+        [&] {
+            const auto windows = TopLevelWindows(processId);
+            found = windows.empty() ? nullptr : windows.front();
+            return found != nullptr;
+        },
+        timeout);
+    return found;
+}
+
+std::wstring WindowText(HWND window) {
+    wchar_t text[1024];
+    const int n = ::GetWindowTextW(window, text, 1024);
+    return std::wstring(text, static_cast<size_t>(n > 0 ? n : 0));
+}
+
+std::wstring ClassName(HWND window) {
+    wchar_t name[256];
+    const int n = ::GetClassNameW(window, name, 256);
+    return std::wstring(name, static_cast<size_t>(n > 0 ? n : 0));
+}
+
+HWND FindChildByText(HWND parent, const std::wstring& text) {
+    struct Search {
+        const std::wstring* text;
+        HWND found;
+    } search{&text, nullptr};
+    ::EnumChildWindows(
+        parent,
+        [](HWND child, LPARAM context) CALLBACK -> BOOL {
+            auto* s = reinterpret_cast<Search*>(context);
+            if (WindowText(child) == *s->text) {
+                s->found = child;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+ScopedInstallRecord::ScopedInstallRecord() { Remove(); }
+
+ScopedInstallRecord::~ScopedInstallRecord() {
+    ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kInfoKey, kView, 0);
+    ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kTarvikKey, kView, 0);
+}
+
+void ScopedInstallRecord::SetRaw(DWORD type, const void* data, DWORD size) const {
+    rvz::UniqueKey key;
+    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kInfoKey, 0, nullptr, 0, KEY_SET_VALUE | kView,
+                          nullptr, key.put(), nullptr) != ERROR_SUCCESS)
+        Fail(L"RegCreateKeyEx");
+    if (::RegSetValueExW(key.get(), L"Position", 0, type, static_cast<const BYTE*>(data), size) !=
+        ERROR_SUCCESS)
+        Fail(L"RegSetValueEx");
+}
+
+void ScopedInstallRecord::SetString(const std::wstring& position) const {
+    SetRaw(REG_SZ, position.c_str(), static_cast<DWORD>((position.size() + 1) * sizeof(wchar_t)));
+}
+
+void ScopedInstallRecord::Remove() const {
+    rvz::UniqueKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInfoKey, 0, KEY_SET_VALUE | kView, key.put()) ==
+        ERROR_SUCCESS)
+        ::RegDeleteValueW(key.get(), L"Position");
+}
+
+std::wstring ScopedInstallRecord::Read() const {
+    wchar_t data[4096];
+    DWORD size = sizeof(data);
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE, kInfoKey, L"Position",
+                       RRF_RT_REG_SZ | 0x00020000 /* RRF_SUBKEY_WOW6432KEY */, nullptr, data, &size) != ERROR_SUCCESS)
+        return {};
+    return data;
+}
+
+}  // namespace rvztest
