@@ -7,14 +7,29 @@ set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
 add_subdirectory(${RAVODUZA_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 include(GoogleTest)
 
-# ravoduza_add_test(NAME SOURCES... [LIBS ...] [WINDOW]): one GoogleTest
-# program whose cases CTest lists one by one. WINDOW marks programs that
-# need the virtual display; all of them run one at a time under Wine.
+# ravoduza_add_test(NAME SOURCES... [LIBS ...] [LANGUAGES en de ...]
+#                   [PROPERTIES ...]): one GoogleTest program whose cases
+# CTest lists one by one. With LANGUAGES the cases run once per user
+# interface language (LC_ALL under Wine, which they can read), prefixed
+# with the language.
 function(ravoduza_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LANGUAGES;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES} ${T_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/bin)
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                       PROPERTIES TIMEOUT 120 ${T_PROPERTIES})
+  if(NOT T_LANGUAGES)
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         PROPERTIES TIMEOUT 120 ${T_PROPERTIES})
+    return()
+  endif()
+  set(locale_en en_US.UTF-8)
+  set(locale_de de_DE.UTF-8)
+  set(locale_fr fr_FR.UTF-8)
+  foreach(language IN LISTS T_LANGUAGES)
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         TEST_PREFIX "${language}."
+                         PROPERTIES TIMEOUT 120
+                           ENVIRONMENT "LC_ALL=${locale_${language}}"
+                           ${T_PROPERTIES})
+  endforeach()
 endfunction()

@@ -25,8 +25,18 @@ std::wstring GetDirectoryPart(const std::wstring& path);
 std::wstring GetFileNamePart(const std::wstring& path);
 
 #ifdef _WIN32
+}  // namespace rvz
+
+#include "Handles.h"
+
+namespace rvz {
 
 // --- Windows operations ---
+
+// The security of the work directory: administrators and the system may
+// change it, other users only read it; nothing is inherited from the user's
+// temporary folder, because the elevated loader runs what it downloads there.
+UniqueLocal WorkDirectorySecurity();
 
 // A new, empty directory named by Windows with the prefix "tkt" in the
 // user's temporary folder (full path, no trailing backslash). Only the

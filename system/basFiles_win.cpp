@@ -34,6 +34,14 @@ void DispatchPendingMessages(bool& quitSeen, WPARAM& quitCode) {
 
 }  // namespace
 
+UniqueLocal WorkDirectorySecurity() {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kWorkDirectorySddl, SDDL_REVISION_1,
+                                                              &descriptor, nullptr))
+        ThrowLastError(L"ConvertStringSecurityDescriptorToSecurityDescriptor");
+    return UniqueLocal(descriptor);
+}
+
 std::wstring CreateTempDirectory() {
     wchar_t tempFolder[MAX_PATH + 1];
     const DWORD length = ::GetTempPathW(MAX_PATH + 1, tempFolder);
@@ -44,13 +52,8 @@ std::wstring CreateTempDirectory() {
     // Windows reserved the name by creating a file; the directory takes its place.
     if (!::DeleteFileW(name)) ThrowLastError(std::wstring(L"DeleteFile ") + name);
 
-    UniqueLocal descriptor;
-    SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, FALSE};
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            kWorkDirectorySddl, SDDL_REVISION_1, &attributes.lpSecurityDescriptor, nullptr))
-        ThrowLastError(L"ConvertStringSecurityDescriptorToSecurityDescriptor");
-    descriptor.reset(attributes.lpSecurityDescriptor);
-
+    const UniqueLocal descriptor = WorkDirectorySecurity();
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
     // Fails if anything took the name in between: never reuse a foreign directory.
     if (!::CreateDirectoryW(name, &attributes)) ThrowLastError(std::wstring(L"CreateDirectory ") + name);
     return name;
