@@ -74,7 +74,7 @@ TempFolder::TempFolder(const std::wstring& nameHint) {
     ::GetTempPathW(MAX_PATH, temp);
     static unsigned counter = 0;
     for (;;) {
-        path_ = std::wstring(temp) + nameHint + L" " + std::to_wstring(::GetCurrentProcessId()) +
+        path_ = std::wstring(temp) + nameHint + L"-" + std::to_wstring(::GetCurrentProcessId()) +
                 L"-" + std::to_wstring(++counter) + L"\\";
         if (::CreateDirectoryW(path_.c_str(), nullptr)) return;
         if (::GetLastError() != ERROR_ALREADY_EXISTS) Fail(L"CreateDirectory " + path_);

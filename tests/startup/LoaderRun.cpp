@@ -1,0 +1,65 @@
+#include "LoaderRun.h"
+
+#include <cstdlib>
+
+namespace rvztest {
+
+LoaderRun::LoaderRun(const std::string& configIni, Library library, const std::wstring& folderHint)
+    : folder_(folderHint) {
+    const std::wstring build = BuildFolder();
+    CopyFileOrThrow(build + L"testdist\\RAVoduza.exe", loaderPath());
+    if (library != Library::None) {
+        const std::wstring from = library == Library::StandIn ? L"tests\\fakedl\\" : L"tests\\fakedl-incomplete\\";
+        CopyFileOrThrow(build + from + L"RAVoduza_Download.dll", folder() + L"RAVoduza_Download.dll");
+    }
+    WriteFileBytes(folder() + L"RAVoduza_config.ini", configIni);
+}
+
+Process& LoaderRun::Start(const std::wstring& currentFolder, HANDLE token) {
+    process_ = std::make_unique<Process>(L"\"" + loaderPath() + L"\"", currentFolder, token);
+    return *process_;
+}
+
+std::vector<std::string> LoaderRun::LibraryCalls() const {
+    return ReadLines(folder() + L"rvdl_calls.log");
+}
+
+std::vector<std::string> ReadLines(const std::wstring& path) {
+    std::vector<std::string> lines;
+    const std::string text = ReadFileBytes(path);
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = text.find('\n', start);
+        lines.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return lines;
+}
+
+MessageBoxSeen WaitForMessageBox(DWORD processId, std::chrono::milliseconds timeout) {
+    MessageBoxSeen seen;
+    WaitUntil(
+        [&] {
+            for (HWND window : TopLevelWindows(processId)) {
+                if (ClassName(window) != L"#32770") continue;
+                seen.window = window;
+                seen.title = WindowText(window);
+                // A message box keeps its text in the static control 0xFFFF.
+                seen.text = WindowText(::GetDlgItem(window, 0xFFFF));
+                return true;
+            }
+            return false;
+        },
+        timeout);
+    return seen;
+}
+
+void PressButton(HWND box, int id) { ::PostMessageW(::GetDlgItem(box, id), BM_CLICK, 0, 0); }
+
+bool GermanInterface() {
+    const char* locale = std::getenv("LC_ALL");
+    return locale && std::string(locale).rfind("de", 0) == 0;
+}
+
+}  // namespace rvztest

@@ -1,0 +1,52 @@
+// A loader installation of its own for one test: the test loader in a fresh
+// folder (whose name has a blank) with a configuration and, unless a test
+// leaves it out, the logging stand-in for the download library.
+#pragma once
+
+#include "WinTestSupport.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace rvztest {
+
+class LoaderRun {
+public:
+    enum class Library { StandIn, Incomplete, None };
+
+    explicit LoaderRun(const std::string& configIni = "[Loader]\r\nAppName=Demo\r\nGridCommand=/app:Demo\r\n",
+                       Library library = Library::StandIn, const std::wstring& folderHint = L"rvz loader");
+
+    const std::wstring& folder() const { return folder_.path(); }
+    std::wstring loaderPath() const { return folder() + L"RAVoduza.exe"; }
+
+    // Starts the loader, optionally in another current folder or with a token.
+    Process& Start(const std::wstring& currentFolder = L"", HANDLE token = nullptr);
+    Process& process() { return *process_; }
+
+    // The calls the stand-in library recorded, one per line.
+    std::vector<std::string> LibraryCalls() const;
+
+private:
+    TempFolder folder_;
+    std::unique_ptr<Process> process_;
+};
+
+// Lines of a UTF-8 log file, without line ends.
+std::vector<std::string> ReadLines(const std::wstring& path);
+
+// A message box of the process (class #32770): its title and text.
+struct MessageBoxSeen {
+    HWND window = nullptr;
+    std::wstring title;
+    std::wstring text;
+};
+MessageBoxSeen WaitForMessageBox(DWORD processId, std::chrono::milliseconds timeout = 20s);
+// Presses a message box button (IDOK, IDYES, IDNO...) as a user would.
+void PressButton(HWND box, int id);
+
+// True when the test runs under a German user interface.
+bool GermanInterface();
+
+}  // namespace rvztest

@@ -1,0 +1,191 @@
+// The loader's start as a user meets it: the real test loader, started as
+// its own process under Wine, with the stand-in library and product.
+#include "LoaderRun.h"
+
+#include <gtest/gtest.h>
+
+namespace rvztest {
+namespace {
+
+const std::string kDemoConfig = "[Loader]\r\nAppName=Demo\r\nGridCommand=/app:Demo\r\n";
+
+// The stand-in product installed into a folder of the test's own.
+std::wstring InstallProduct(const std::wstring& folder) {
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring program = folder + L"tarvik.exe";
+    CopyFileOrThrow(BuildFolder() + L"tests\\fixtures\\product_standin.exe", program);
+    return program;
+}
+
+std::vector<std::string> ProductStarts(const std::wstring& program) {
+    std::vector<std::string> starts;
+    const std::wstring log = program.substr(0, program.rfind(L'\\') + 1) + L"product.log";
+    WaitUntil([&] { return !(starts = ReadLines(log)).empty(); }, 20s);
+    return starts;
+}
+
+std::string LanguageFileName() { return GermanInterface() ? "RAVoduza_de.ini" : "RAVoduza_en.ini"; }
+
+struct Installed : ::testing::Test {
+    ScopedInstallRecord record;
+};
+
+TEST_F(Installed, StartsTheProductWithGridCommandAndNothingElse) {
+    LoaderRun run(kDemoConfig, LoaderRun::Library::StandIn, L"rvzinstalled");
+    const std::wstring program = InstallProduct(run.folder() + L"Tarvik\\");
+    record.SetString(program);
+
+    Process& loader = run.Start();
+    ASSERT_TRUE(loader.Wait());
+    EXPECT_EQ(loader.ExitCode(), 0u);
+    EXPECT_EQ(ProductStarts(program), std::vector<std::string>{Utf8(program) + " /app:Demo"});
+    EXPECT_TRUE(run.LibraryCalls().empty()) << "no option set, no download on this road";
+    EXPECT_FALSE(PathExists(run.folder() + L"rvdl_calls.log"));
+}
+
+TEST_F(Installed, EmptyGridCommandStillGetsItsBlank) {
+    LoaderRun run("[Loader]\r\nAppName=Demo\r\n", LoaderRun::Library::StandIn, L"rvzinstalled");
+    const std::wstring program = InstallProduct(run.folder() + L"Tarvik\\");
+    record.SetString(program);
+    ASSERT_TRUE(run.Start().Wait());
+    EXPECT_EQ(ProductStarts(program), std::vector<std::string>{Utf8(program) + " "});
+}
+
+TEST_F(Installed, ProgramPathWithBlanksIsQuoted) {
+    LoaderRun run;
+    const std::wstring program = InstallProduct(run.folder() + L"Tarvik App\\");
+    // A program that an unquoted line would start instead.
+    CopyFileOrThrow(program, run.folder() + L"Tarvik.exe");
+    record.SetString(program);
+    ASSERT_TRUE(run.Start().Wait());
+    EXPECT_EQ(ProductStarts(program), std::vector<std::string>{"\"" + Utf8(program) + "\" /app:Demo"});
+    EXPECT_FALSE(PathExists(run.folder() + L"product.log"));
+}
+
+TEST_F(Installed, PositionWithArgumentsIsUsedAsWritten) {
+    LoaderRun run(kDemoConfig, LoaderRun::Library::None, L"rvzinstalled");
+    const std::wstring program = InstallProduct(run.folder() + L"Tarvik\\");
+    record.SetString(program + L" /portable");
+    Process& loader = run.Start();
+    ASSERT_TRUE(loader.Wait());
+    EXPECT_EQ(loader.ExitCode(), 0u) << "the installed road needs no download library";
+    EXPECT_EQ(ProductStarts(program), std::vector<std::string>{Utf8(program) + " /portable /app:Demo"});
+}
+
+TEST_F(Installed, ProductThatCannotStartIsReported) {
+    LoaderRun run;
+    record.SetString(run.folder() + L"missing\\tarvik.exe");
+    Process& loader = run.Start();
+    const MessageBoxSeen box = WaitForMessageBox(loader.id());
+    ASSERT_NE(box.window, nullptr);
+    EXPECT_EQ(box.title, L"Tarvik Loader");
+    EXPECT_NE(box.text.find(L"missing\\tarvik.exe"), std::wstring::npos) << Utf8(box.text);
+    PressButton(box.window, IDOK);
+    ASSERT_TRUE(loader.Wait());
+    EXPECT_EQ(loader.ExitCode(), 1u);
+}
+
+struct NotInstalled : ::testing::Test {
+    ScopedInstallRecord record;  // none
+};
+
+TEST_F(NotInstalled, SetsTitleAndLanguageBeforeShowingTheWizard) {
+    LoaderRun run;
+    Process& loader = run.Start();
+    HWND wizard = WaitForWindow(loader.id());
+    ASSERT_NE(wizard, nullptr);
+    EXPECT_EQ(run.LibraryCalls(), (std::vector<std::string>{
+                                      "SetOption|title|Setup - Tarvik + Demo",
+                                      "SetOption|language|" + Utf8(run.folder()) + LanguageFileName(),
+                                  }));
+    EXPECT_EQ(WindowText(wizard), L"Setup - Tarvik + Demo");
+
+    ::PostMessageW(wizard, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(loader.Wait());
+    EXPECT_EQ(loader.ExitCode(), 7u);
+    EXPECT_EQ(run.LibraryCalls().size(), 2u) << "closing downloads nothing";
+}
+
+TEST_F(NotInstalled, MissingSectionGivesTheBareTitle) {
+    LoaderRun run("[Other]\r\nAppName=Demo\r\n");
+    Process& loader = run.Start();
+    ASSERT_NE(WaitForWindow(loader.id()), nullptr);
+    ASSERT_FALSE(run.LibraryCalls().empty());
+    EXPECT_EQ(run.LibraryCalls().front(), "SetOption|title|Setup - Tarvik + ");
+}
+
+TEST_F(NotInstalled, ValuesAreTrimmedOfBlanks) {
+    LoaderRun run("[Loader]\r\nAppName=   Demo App   \r\n");
+    Process& loader = run.Start();
+    ASSERT_NE(WaitForWindow(loader.id()), nullptr);
+    ASSERT_FALSE(run.LibraryCalls().empty());
+    EXPECT_EQ(run.LibraryCalls().front(), "SetOption|title|Setup - Tarvik + Demo App");
+}
+
+TEST_F(NotInstalled, MissingRightsAreReportedWithoutAWizard) {
+    LoaderRun run;
+    // A token without the right to change the system time: a standard user's.
+    rvz::UniqueHandleKernel own;
+    ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, own.put()));
+    LUID_AND_ATTRIBUTES systemTime{};
+    ASSERT_TRUE(::LookupPrivilegeValueW(nullptr, SE_SYSTEMTIME_NAME, &systemTime.Luid));
+    rvz::UniqueHandleKernel restricted;
+    ASSERT_TRUE(::CreateRestrictedToken(own.get(), 0, 0, nullptr, 1, &systemTime, 0, nullptr,
+                                        restricted.put()));
+
+    Process& loader = run.Start(L"", restricted.get());
+    const MessageBoxSeen box = WaitForMessageBox(loader.id());
+    ASSERT_NE(box.window, nullptr);
+    EXPECT_EQ(box.title, L"Tarvik Loader");
+    EXPECT_EQ(box.text, GermanInterface()
+                            ? L"Sie ben\u00f6tigen Administrator-Rechte um diese Anwendung zu installieren!"
+                            : L"You need administrator privileges to install this application!");
+    EXPECT_EQ(TopLevelWindows(loader.id()).size(), 1u) << "only the message, no wizard";
+    EXPECT_EQ(run.LibraryCalls().size(), 2u) << "the options are set before the rights are asked";
+
+    PressButton(box.window, IDOK);
+    ASSERT_TRUE(loader.Wait());
+    EXPECT_EQ(loader.ExitCode(), 2u);
+}
+
+TEST_F(NotInstalled, MissingLibraryIsNamed) {
+    LoaderRun run(kDemoConfig, LoaderRun::Library::None);
+    Process& loader = run.Start();
+    const MessageBoxSeen box = WaitForMessageBox(loader.id());
+    ASSERT_NE(box.window, nullptr);
+    EXPECT_EQ(box.title, L"Tarvik Loader");
+    EXPECT_NE(box.text.find(run.folder() + L"RAVoduza_Download.dll"), std::wstring::npos) << Utf8(box.text);
+    PressButton(box.window, IDOK);
+    ASSERT_TRUE(loader.Wait());
+    EXPECT_EQ(loader.ExitCode(), 3u);
+}
+
+TEST_F(NotInstalled, LibraryWithoutTheDownloadFunctionIsNamed) {
+    LoaderRun run(kDemoConfig, LoaderRun::Library::Incomplete);
+    Process& loader = run.Start();
+    const MessageBoxSeen box = WaitForMessageBox(loader.id());
+    ASSERT_NE(box.window, nullptr);
+    EXPECT_NE(box.text.find(L"RAVoduza_Download.dll"), std::wstring::npos) << Utf8(box.text);
+    EXPECT_NE(box.text.find(L"rvdl_Download"), std::wstring::npos) << Utf8(box.text);
+    PressButton(box.window, IDOK);
+    ASSERT_TRUE(loader.Wait());
+    EXPECT_EQ(loader.ExitCode(), 3u);
+    EXPECT_TRUE(run.LibraryCalls().empty()) << "no option is set through half a library";
+}
+
+TEST_F(NotInstalled, LibraryInTheCurrentFolderIsNeverLoaded) {
+    LoaderRun run(kDemoConfig, LoaderRun::Library::None);
+    TempFolder planted(L"rvz planted");
+    CopyFileOrThrow(BuildFolder() + L"tests\\fakedl\\RAVoduza_Download.dll",
+                    planted.path() + L"RAVoduza_Download.dll");
+    Process& loader = run.Start(planted.path());
+    const MessageBoxSeen box = WaitForMessageBox(loader.id());
+    ASSERT_NE(box.window, nullptr);
+    PressButton(box.window, IDOK);
+    ASSERT_TRUE(loader.Wait());
+    EXPECT_EQ(loader.ExitCode(), 3u);
+    EXPECT_FALSE(PathExists(planted.path() + L"rvdl_calls.log"));
+}
+
+}  // namespace
+}  // namespace rvztest
