@@ -43,6 +43,10 @@ UniqueLocal WorkDirectorySecurity();
 // system and administrators may write into it. Throws on failure.
 std::wstring CreateTempDirectory();
 
+// Removes the directory with everything in it, as far as possible: what is
+// still in use stays. Never throws; true when nothing is left.
+bool RemoveWorkDirectory(const std::wstring& path);
+
 // Starts the command line and returns when that process has ended, or at
 // once when it could not be started. Window messages are dispatched while
 // it waits. Never throws.

@@ -6,6 +6,7 @@
 #include "WinError.h"
 
 #include <sddl.h>
+#include <shellapi.h>
 
 namespace rvz {
 
@@ -57,6 +58,23 @@ std::wstring CreateTempDirectory() {
     // Fails if anything took the name in between: never reuse a foreign directory.
     if (!::CreateDirectoryW(name, &attributes)) ThrowLastError(std::wstring(L"CreateDirectory ") + name);
     return name;
+}
+
+bool RemoveWorkDirectory(const std::wstring& path) {
+    if (path.empty()) return false;
+    std::wstring from = path;
+    from.push_back(L'\0');  // the shell takes a list ending in two NULs
+    // A program that has just ended may hold its own file for a moment.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        SHFILEOPSTRUCTW operation{};
+        operation.wFunc = FO_DELETE;
+        operation.pFrom = from.c_str();
+        operation.fFlags = FOF_NO_UI;  // no questions, no progress, no recycle bin
+        ::SHFileOperationW(&operation);
+        if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+        ::Sleep(100);
+    }
+    return false;
 }
 
 void RunAndWait(const std::wstring& commandLine) {

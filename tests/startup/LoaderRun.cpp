@@ -15,8 +15,9 @@ LoaderRun::LoaderRun(const std::string& configIni, Library library, const std::w
     WriteFileBytes(folder() + L"RAVoduza_config.ini", configIni);
 }
 
-Process& LoaderRun::Start(const std::wstring& currentFolder, HANDLE token) {
-    process_ = std::make_unique<Process>(L"\"" + loaderPath() + L"\"", currentFolder, token);
+Process& LoaderRun::Start(const std::wstring& currentFolder, HANDLE token,
+                          const std::vector<std::wstring>& environment) {
+    process_ = std::make_unique<Process>(L"\"" + loaderPath() + L"\"", currentFolder, token, environment);
     return *process_;
 }
 

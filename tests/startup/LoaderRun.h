@@ -21,8 +21,10 @@ public:
     const std::wstring& folder() const { return folder_.path(); }
     std::wstring loaderPath() const { return folder() + L"RAVoduza.exe"; }
 
-    // Starts the loader, optionally in another current folder or with a token.
-    Process& Start(const std::wstring& currentFolder = L"", HANDLE token = nullptr);
+    // Starts the loader, optionally in another current folder, with a token,
+    // or with extra environment entries (NAME=value) for what it starts.
+    Process& Start(const std::wstring& currentFolder = L"", HANDLE token = nullptr,
+                   const std::vector<std::wstring>& environment = {});
     Process& process() { return *process_; }
 
     // The calls the stand-in library recorded, one per line.

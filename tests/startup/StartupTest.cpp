@@ -13,7 +13,7 @@ const std::string kDemoConfig = "[Loader]\r\nAppName=Demo\r\nGridCommand=/app:De
 std::wstring InstallProduct(const std::wstring& folder) {
     ::CreateDirectoryW(folder.c_str(), nullptr);
     const std::wstring program = folder + L"tarvik.exe";
-    CopyFileOrThrow(BuildFolder() + L"tests\\fixtures\\product_standin.exe", program);
+    CopyFileOrThrow(BuildFolder() + L"tests\\fixtures\\tarvik_standin.exe", program);
     return program;
 }
 

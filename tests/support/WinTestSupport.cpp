@@ -147,16 +147,41 @@ bool PathExists(const std::wstring& path) {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-Process::Process(const std::wstring& commandLine, const std::wstring& folder, HANDLE token) {
+namespace {
+
+// The test's own environment block with the extra entries appended; later
+// entries of the same name win when Windows builds the child's environment.
+std::wstring EnvironmentBlock(const std::vector<std::wstring>& extra) {
+    std::wstring block;
+    wchar_t* own = ::GetEnvironmentStringsW();
+    for (const wchar_t* entry = own; *entry; entry += wcslen(entry) + 1) {
+        const std::wstring text = entry;
+        const std::wstring name = text.substr(0, text.find(L'=', 1) + 1);
+        bool replaced = false;
+        for (const std::wstring& e : extra) replaced = replaced || e.rfind(name, 0) == 0;
+        if (!replaced) block += text + L'\0';
+    }
+    ::FreeEnvironmentStringsW(own);
+    for (const std::wstring& e : extra) block += e + L'\0';
+    return block + L'\0';
+}
+
+}  // namespace
+
+Process::Process(const std::wstring& commandLine, const std::wstring& folder, HANDLE token,
+                 const std::vector<std::wstring>& environment) {
+    std::wstring block = environment.empty() ? std::wstring() : EnvironmentBlock(environment);
+    void* env = environment.empty() ? nullptr : block.data();
+    const DWORD flags = environment.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
     std::wstring line = commandLine;
     const wchar_t* directory = folder.empty() ? nullptr : folder.c_str();
     const BOOL started =
-        token ? ::CreateProcessAsUserW(token, nullptr, line.data(), nullptr, nullptr, FALSE, 0,
-                                       nullptr, directory, &startup, &info)
-              : ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+        token ? ::CreateProcessAsUserW(token, nullptr, line.data(), nullptr, nullptr, FALSE, flags,
+                                       env, directory, &startup, &info)
+              : ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, flags, env,
                                  directory, &startup, &info);
     if (!started) Fail(L"CreateProcess " + commandLine);
     handles_ = rvz::ProcessHandles::Adopt(info);

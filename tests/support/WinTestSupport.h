@@ -54,9 +54,10 @@ std::wstring Wide(const std::string& utf8);
 // A started program that is killed if the test is left while it runs.
 class Process {
 public:
-    // Starts the command line in the given folder (empty: the test's own).
+    // Starts the command line in the given folder (empty: the test's own),
+    // with the test's environment plus the given NAME=value entries.
     explicit Process(const std::wstring& commandLine, const std::wstring& folder = L"",
-                     HANDLE token = nullptr);
+                     HANDLE token = nullptr, const std::vector<std::wstring>& environment = {});
     ~Process();
     Process(Process&&) = default;
 
