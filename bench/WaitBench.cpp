@@ -1,0 +1,51 @@
+// wait_bench.exe loader|poll COMMAND_LINE
+// Runs the command line and waits for it the loader's way (RunAndWait: asleep
+// until the process ends or a message arrives) or by polling with a zero
+// time-out as a baseline, then prints the CPU seconds this process used.
+#include "basFiles.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+void PollingWait(const std::wstring& commandLine) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    std::wstring line = commandLine;
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS,
+                          nullptr, nullptr, &startup, &info))
+        return;
+    while (::WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT) {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+    }
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(info.hProcess);
+}
+
+double CpuSeconds() {
+    FILETIME created, exited, kernel, user;
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto seconds = [](const FILETIME& t) {
+        return (static_cast<unsigned long long>(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 3) return 2;
+    const double before = CpuSeconds();
+    if (std::wcscmp(argv[1], L"poll") == 0)
+        PollingWait(argv[2]);
+    else
+        rvz::RunAndWait(argv[2]);
+    std::printf("%.3f\n", CpuSeconds() - before);
+    return 0;
+}
