@@ -187,5 +187,69 @@ TEST_F(NotInstalled, LibraryInTheCurrentFolderIsNeverLoaded) {
     EXPECT_FALSE(PathExists(planted.path() + L"rvdl_calls.log"));
 }
 
+// Configuration files as vendors and editors leave them: whatever they hold,
+// the wizard comes up, with the add-on's name where it can be read.
+TEST_F(NotInstalled, ConfigurationFilesOfEveryShape) {
+    const std::string utf16 = [] {
+        const std::wstring text = L"\xFEFF[Loader]\r\nAppName=D\u00e9mo\r\n";
+        return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+    }();
+    const struct {
+        const char* name;
+        std::string content;
+        bool write;
+        std::string title;
+    } cases[] = {
+        {"missing", "", false, "Setup - Tarvik + "},
+        {"empty", "", true, "Setup - Tarvik + "},
+        // The stand-in library logs the ANSI text it was given (code page 1252).
+        {"UTF-16", utf16, true, "Setup - Tarvik + D\xE9mo"},
+        {"binary garbage", std::string("\x00\xFF\x1B[Loader\x00]\r\n\x80\x81=\xFE", 16), true,
+         "Setup - Tarvik + "},
+        {"300 characters", "[Loader]\r\nAppName=" + std::string(300, 'a') + "\r\n", true,
+         "Setup - Tarvik + " + std::string(254, 'a')},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoaderRun run(c.content);
+        if (!c.write) ::DeleteFileW((run.folder() + L"RAVoduza_config.ini").c_str());
+        Process& loader = run.Start();
+        HWND wizard = WaitForWindow(loader.id());
+        ASSERT_NE(wizard, nullptr);
+        ASSERT_FALSE(run.LibraryCalls().empty());
+        EXPECT_EQ(run.LibraryCalls().front(), "SetOption|title|" + c.title);
+        ::PostMessageW(wizard, WM_CLOSE, 0, 0);
+        EXPECT_TRUE(loader.Wait());
+    }
+}
+
+// Install records that are no install position: the product counts as not
+// installed, so the wizard offers to install it again.
+TEST_F(NotInstalled, RecordsThatAreNoPositionShowTheWizard) {
+    const DWORD number = 1;
+    const BYTE binary[] = {'C', 0, ':', 0};
+    const struct {
+        const char* name;
+        DWORD type;
+        const void* data;
+        DWORD size;
+    } cases[] = {
+        {"empty text", REG_SZ, L"", 2},
+        {"number", REG_DWORD, &number, sizeof(number)},
+        {"binary", REG_BINARY, binary, sizeof(binary)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        record.SetRaw(c.type, c.data, c.size);
+        LoaderRun run;
+        Process& loader = run.Start();
+        HWND wizard = WaitForWindow(loader.id());
+        ASSERT_NE(wizard, nullptr);
+        ::PostMessageW(wizard, WM_CLOSE, 0, 0);
+        EXPECT_TRUE(loader.Wait());
+        EXPECT_EQ(loader.ExitCode(), 7u);
+    }
+}
+
 }  // namespace
 }  // namespace rvztest
