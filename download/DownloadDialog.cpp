@@ -1,0 +1,429 @@
+#include "DownloadDialog.h"
+
+#include "DialogIds.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+namespace rvdl {
+
+namespace {
+
+constexpr UINT kTransferEnded = WM_APP + 1;
+constexpr UINT_PTR kTickTimer = 1;
+constexpr UINT kTickMs = 100;
+
+// Layout in units of 1/96 inch: a white page with the heading, the source,
+// the bar and the figures, above a grey band with the buttons.
+constexpr int kWidth = 500;
+constexpr int kMargin = 24;
+constexpr int kFooterTop = 160;
+constexpr int kHeight = 212;
+constexpr int kButtonWidth = 92;
+constexpr int kButtonHeight = 26;
+constexpr int kButtonGap = 8;
+
+constexpr COLORREF kPageColor = RGB(255, 255, 255);
+constexpr COLORREF kBandColor = RGB(240, 240, 240);
+constexpr COLORREF kBandLineColor = RGB(223, 223, 223);
+constexpr COLORREF kHeadingColor = RGB(0, 51, 153);
+constexpr COLORREF kFailedColor = RGB(178, 34, 34);
+constexpr COLORREF kQuietColor = RGB(96, 96, 96);
+constexpr COLORREF kTextColor = RGB(0, 0, 0);
+
+constexpr DWORD kLabelStyle = WS_CHILD | WS_VISIBLE | SS_NOPREFIX | SS_ENDELLIPSIS;
+constexpr DWORD kButtonStyle = WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON;
+
+// The module that holds the dialog's code, its window class and manifest.
+HMODULE OwnModule() {
+    HMODULE module = nullptr;
+    ::GetModuleHandleExW(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<const wchar_t*>(&OwnModule), &module);
+    return module;
+}
+
+// Activates the library's own manifest (resource 2), which asks for the
+// version 6 common controls, while the dialog's windows are made: themed
+// buttons and a bar that can show a marquee, whatever the host program's
+// manifest says.
+class ActivationScope {
+public:
+    explicit ActivationScope(HMODULE module) {
+        ACTCTXW request{};
+        request.cbSize = sizeof(request);
+        request.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
+        request.hModule = module;
+        request.lpResourceName = MAKEINTRESOURCEW(2);
+        context_.reset(::CreateActCtxW(&request));
+        if (context_ && !::ActivateActCtx(context_.get(), &cookie_)) cookie_ = 0;
+    }
+    ~ActivationScope() {
+        if (cookie_) ::DeactivateActCtx(0, cookie_);
+    }
+    ActivationScope(const ActivationScope&) = delete;
+    ActivationScope& operator=(const ActivationScope&) = delete;
+
+private:
+    UniqueActivationContext context_;
+    ULONG_PTR cookie_ = 0;
+};
+
+int ScreenDpi() {
+    const HDC screen = ::GetDC(nullptr);
+    const rvz::ScopeExit release([screen] { ::ReleaseDC(nullptr, screen); });
+    return screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
+}
+
+// The work area to centre on: the owner's window when it shows, otherwise
+// the monitor under the mouse.
+RECT CentreArea(HWND owner) {
+    RECT area{};
+    if (owner && ::IsWindowVisible(owner) && !::IsIconic(owner) && ::GetWindowRect(owner, &area))
+        return area;
+    POINT cursor{};
+    ::GetCursorPos(&cursor);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    ::GetMonitorInfoW(::MonitorFromPoint(cursor, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    return monitor.rcWork;
+}
+
+}  // namespace
+
+DownloadDialog::DownloadDialog(const Texts& texts, DownloadRequest request)
+    : texts_(texts),
+      request_(std::move(request)),
+      host_(HostOfUrl(request_.url)),
+      fileName_(FileNameOfPath(request_.target)) {}
+
+DownloadDialog::~DownloadDialog() = default;
+
+bool DownloadDialog::Run() {
+    if (!Create()) return false;
+    const HWND owner = request_.owner;
+    const bool disableOwner = owner && ::IsWindowEnabled(owner);
+    if (disableOwner) ::EnableWindow(owner, FALSE);
+
+    StartTransfer();
+    ::SetTimer(window_.get(), kTickTimer, kTickMs, nullptr);
+    ::ShowWindow(window_.get(), SW_SHOW);
+    ::SetForegroundWindow(window_.get());
+    ::SetFocus(Control(kCancelId));
+
+    // A modal loop of our own; a quit request ends it as a cancel and is
+    // passed on to the host's loop.
+    bool quit = false;
+    WPARAM quitCode = 0;
+    MSG msg;
+    while (!ended_) {
+        const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
+        if (got <= 0) {
+            quit = got == 0;
+            quitCode = msg.wParam;
+            End(false);
+            break;
+        }
+        if (!::IsDialogMessageW(window_.get(), &msg)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+    }
+
+    // The owner comes back before the dialog goes, so that it gets the focus.
+    if (disableOwner) ::EnableWindow(owner, TRUE);
+    window_.reset();
+    ::UnregisterClassW(kDialogClass, OwnModule());
+    if (quit) ::PostQuitMessage(static_cast<int>(quitCode));
+    return succeeded_;
+}
+
+bool DownloadDialog::Create() {
+    const HMODULE module = OwnModule();
+    const ActivationScope activation(module);
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    ::InitCommonControlsEx(&controls);
+
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = module;
+    windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.lpszClassName = kDialogClass;
+    if (!::RegisterClassExW(&windowClass) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        return false;
+
+    dpi_ = ScreenDpi();
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof(metrics);
+    ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
+    font_.reset(::CreateFontIndirectW(&metrics.lfMessageFont));
+    LOGFONTW heading = metrics.lfMessageFont;
+    heading.lfHeight = ::MulDiv(heading.lfHeight, 4, 3);
+    headingFont_.reset(::CreateFontIndirectW(&heading));
+
+    // Unowned, the dialog is the only window the user sees: give it a
+    // taskbar button with the program's icon.
+    const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT |
+                          (request_.owner ? 0 : WS_EX_APPWINDOW);
+    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+    const HWND window =
+        ::CreateWindowExW(exStyle, kDialogClass, request_.title.c_str(), style, 0, 0, 0, 0,
+                          request_.owner, nullptr, module, this);
+    if (!window) return false;
+    CreateControls();
+    Place();
+
+    wchar_t program[MAX_PATH];
+    if (::GetModuleFileNameW(nullptr, program, MAX_PATH) &&
+        ::ExtractIconExW(program, 0, bigIcon_.put(), smallIcon_.put(), 1) > 0) {
+        ::SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
+        ::SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
+    }
+    return true;
+}
+
+void DownloadDialog::CreateControls() {
+    struct Spec {
+        const wchar_t* windowClass;
+        int id;
+        DWORD style;
+        RECT rect;
+        std::wstring text;
+    };
+    const int right = kWidth - kMargin;
+    const int half = kWidth / 2;
+    const int buttonTop = kFooterTop + (kHeight - kFooterTop - kButtonHeight) / 2;
+    const int cancelLeft = right - kButtonWidth;
+    const int retryLeft = cancelLeft - kButtonGap - kButtonWidth;
+    const Spec specs[] = {
+        {L"STATIC", kHeadingId, kLabelStyle, {kMargin, 20, right, 48},
+         texts_.Format(TextId::Heading, {{L"file", fileName_}})},
+        {L"STATIC", kSourceId, kLabelStyle, {kMargin, 50, right, 70},
+         texts_.Format(TextId::Source, {{L"host", host_}})},
+        {PROGRESS_CLASSW, kProgressId, WS_CHILD | WS_VISIBLE, {kMargin, 86, right, 104}, L""},
+        {L"STATIC", kAmountId, kLabelStyle, {kMargin, 114, half + 40, 134}, L""},
+        {L"STATIC", kRateId, kLabelStyle | SS_RIGHT, {half + 40, 114, right, 134}, L""},
+        {L"STATIC", kMessageId, WS_CHILD | SS_NOPREFIX | SS_LEFT, {kMargin, 112, right, 152},
+         L""},
+        {L"BUTTON", kRetryId, kButtonStyle,
+         {retryLeft, buttonTop, retryLeft + kButtonWidth, buttonTop + kButtonHeight},
+         texts_.Get(TextId::Retry)},
+        {L"BUTTON", kCancelId, kButtonStyle | WS_VISIBLE,
+         {cancelLeft, buttonTop, right, buttonTop + kButtonHeight}, texts_.Get(TextId::Cancel)},
+    };
+    for (const Spec& spec : specs) {
+        const HWND control = ::CreateWindowExW(
+            0, spec.windowClass, spec.text.c_str(), spec.style, Scale(spec.rect.left),
+            Scale(spec.rect.top), Scale(spec.rect.right - spec.rect.left),
+            Scale(spec.rect.bottom - spec.rect.top), window_.get(),
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), OwnModule(), nullptr);
+        const HFONT font = spec.id == kHeadingId ? headingFont_.get() : font_.get();
+        ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    }
+    footerTop_ = Scale(kFooterTop);
+}
+
+void DownloadDialog::Place() {
+    RECT frame{0, 0, Scale(kWidth), Scale(kHeight)};
+    ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongW(window_.get(), GWL_STYLE)),
+                         FALSE, static_cast<DWORD>(::GetWindowLongW(window_.get(), GWL_EXSTYLE)));
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    const RECT area = CentreArea(request_.owner);
+    const int left = area.left + (area.right - area.left - width) / 2;
+    const int top = area.top + (area.bottom - area.top - height) / 2;
+    ::SetWindowPos(window_.get(), nullptr, left, top, width, height,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void DownloadDialog::SetText(int id, const std::wstring& text) {
+    // Only real changes: rewriting the same text ten times a second flickers.
+    wchar_t current[512];
+    const int length = ::GetWindowTextW(Control(id), current, 512);
+    if (text.compare(0, std::wstring::npos, current, static_cast<size_t>(length)) != 0)
+        ::SetWindowTextW(Control(id), text.c_str());
+}
+
+LRESULT CALLBACK DownloadDialog::WindowProc(HWND window, UINT message, WPARAM wParam,
+                                            LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* self = static_cast<DownloadDialog*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->window_.reset(window);
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<DownloadDialog*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!self || message == WM_NCDESTROY) {
+        if (self) {
+            ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+            self->window_.release();
+        }
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    }
+    return self->HandleMessage(message, wParam, lParam);
+}
+
+LRESULT DownloadDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_COMMAND:
+            OnCommand(LOWORD(wParam));
+            return 0;
+        case WM_TIMER:
+        case kTransferEnded:
+            OnTick();
+            return 0;
+        case WM_PAINT:
+            OnPaint();
+            return 0;
+        case WM_ERASEBKGND:
+            return 1;  // WM_PAINT covers every pixel
+        case WM_CTLCOLORSTATIC:
+            return reinterpret_cast<LRESULT>(
+                OnColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
+        case WM_CLOSE:
+            OnCommand(kCancelId);
+            return 0;
+        case WM_DESTROY:
+            End(false);  // destroyed from outside, say with its owner: over
+            return 0;
+        case DM_GETDEFID:
+            // Enter retries a failed download; while it runs, Enter does nothing.
+            return failed_ ? MAKELRESULT(kRetryId, DC_HASDEFID) : 0;
+        default:
+            return ::DefWindowProcW(window_.get(), message, wParam, lParam);
+    }
+}
+
+void DownloadDialog::OnCommand(int id) {
+    if (id == kCancelId) {
+        End(false);
+    } else if (id == kRetryId && failed_) {
+        failed_ = false;
+        ::ShowWindow(Control(kMessageId), SW_HIDE);
+        ::ShowWindow(Control(kRetryId), SW_HIDE);
+        ::ShowWindow(Control(kAmountId), SW_SHOW);
+        ::ShowWindow(Control(kRateId), SW_SHOW);
+        SetText(kHeadingId, texts_.Format(TextId::Heading, {{L"file", fileName_}}));
+        ::SendMessageW(Control(kProgressId), PBM_SETSTATE, PBST_NORMAL, 0);
+        ::SetFocus(Control(kCancelId));
+        StartTransfer();
+    }
+}
+
+void DownloadDialog::StartTransfer() {
+    speed_.Reset();
+    transfer_ = std::make_unique<Transfer>(request_.url, request_.target, window_.get(),
+                                           kTransferEnded);
+    OnTick();
+}
+
+void DownloadDialog::OnTick() {
+    if (!transfer_ || failed_ || ended_) return;
+    const bool over = transfer_->Poll();
+    const TransferProgress progress = transfer_->Progress();
+    ShowProgress(progress);
+    if (!over) return;
+    if (progress.phase == TransferPhase::Succeeded && transfer_->Commit()) {
+        End(true);
+        return;
+    }
+    ShowFailure(transfer_->Outcome());
+}
+
+void DownloadDialog::ShowProgress(const TransferProgress& progress) {
+    speed_.Add(::GetTickCount64(), progress.done);
+    SetBar(progress);
+    switch (progress.phase) {
+        case TransferPhase::Connecting:
+            SetText(kAmountId, texts_.Format(TextId::Connecting, {{L"host", host_}}));
+            SetText(kRateId, L"");
+            break;
+        case TransferPhase::Resuming:
+            SetText(kAmountId, texts_.Format(TextId::Resuming,
+                                             {{L"attempt", std::to_wstring(progress.resumes)},
+                                              {L"attempts", std::to_wstring(kMaxResumes)}}));
+            SetText(kRateId, L"");
+            break;
+        default: {
+            const ProgressText text =
+                DescribeProgress(texts_, progress.done, progress.total, speed_.BytesPerSecond());
+            SetText(kAmountId, text.amount);
+            SetText(kRateId, text.rate);
+        }
+    }
+}
+
+void DownloadDialog::SetBar(const TransferProgress& progress) {
+    const HWND bar = Control(kProgressId);
+    const std::optional<int> permille =
+        progress.phase == TransferPhase::Connecting ? std::nullopt
+                                                    : Permille(progress.done, progress.total);
+    const bool marquee = !permille && !failed_;
+    if (marquee != marquee_) {
+        marquee_ = marquee;
+        const LONG style = ::GetWindowLongW(bar, GWL_STYLE);
+        ::SetWindowLongW(bar, GWL_STYLE, marquee ? style | PBS_MARQUEE : style & ~PBS_MARQUEE);
+        ::SendMessageW(bar, PBM_SETMARQUEE, marquee, 30);
+        ::SendMessageW(bar, PBM_SETRANGE32, 0, 1000);
+    }
+    if (permille) ::SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(*permille), 0);
+}
+
+void DownloadDialog::ShowFailure(const FailureDetails& details) {
+    // The transfer goes now, and its temporary file with it.
+    transfer_.reset();
+    failed_ = true;
+    SetBar(TransferProgress{TransferPhase::Failed, 0, std::nullopt, 0});
+    ::SendMessageW(Control(kProgressId), PBM_SETSTATE, PBST_ERROR, 0);
+    SetText(kHeadingId, texts_.Format(TextId::FailedHeading, {{L"file", fileName_}}));
+    SetText(kMessageId, DescribeFailure(texts_, details, request_.url));
+    ::ShowWindow(Control(kAmountId), SW_HIDE);
+    ::ShowWindow(Control(kRateId), SW_HIDE);
+    ::ShowWindow(Control(kMessageId), SW_SHOW);
+    ::ShowWindow(Control(kRetryId), SW_SHOW);
+    ::SendMessageW(Control(kRetryId), BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+    ::SetFocus(Control(kRetryId));
+}
+
+void DownloadDialog::End(bool succeeded) {
+    if (ended_) return;
+    ended_ = true;
+    succeeded_ = succeeded;
+    ::KillTimer(window_.get(), kTickTimer);
+    transfer_.reset();
+}
+
+void DownloadDialog::OnPaint() {
+    PAINTSTRUCT paint;
+    const HDC dc = ::BeginPaint(window_.get(), &paint);
+    RECT client;
+    ::GetClientRect(window_.get(), &client);
+    RECT page = client;
+    page.bottom = footerTop_;
+    RECT band = client;
+    band.top = footerTop_ + 1;
+    RECT line = client;
+    line.top = footerTop_;
+    line.bottom = footerTop_ + 1;
+    const struct {
+        const RECT& rect;
+        COLORREF color;
+    } fills[] = {{page, kPageColor}, {line, kBandLineColor}, {band, kBandColor}};
+    for (const auto& fill : fills) {
+        ::SetBkColor(dc, fill.color);
+        ::ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &fill.rect, nullptr, 0, nullptr);
+    }
+    ::EndPaint(window_.get(), &paint);
+}
+
+HBRUSH DownloadDialog::OnColorStatic(HDC dc, HWND control) {
+    const int id = ::GetDlgCtrlID(control);
+    COLORREF color = kTextColor;
+    if (id == kHeadingId) color = failed_ ? kFailedColor : kHeadingColor;
+    if (id == kSourceId || id == kRateId) color = kQuietColor;
+    ::SetTextColor(dc, color);
+    ::SetBkColor(dc, kPageColor);
+    return static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
+}
+
+}  // namespace rvdl

@@ -1,0 +1,79 @@
+// The download dialog: shows a transfer's progress, says why it failed and
+// offers Retry, and runs until the download has ended.
+#pragma once
+
+#include "DownloadHandles.h"
+#include "Progress.h"
+#include "Texts.h"
+#include "Transfer.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+namespace rvdl {
+
+struct DownloadRequest {
+    HWND owner = nullptr;
+    std::wstring url;
+    std::wstring target;
+    std::wstring title;
+};
+
+class DownloadDialog {
+public:
+    DownloadDialog(const Texts& texts, DownloadRequest request);
+    ~DownloadDialog();
+    DownloadDialog(const DownloadDialog&) = delete;
+    DownloadDialog& operator=(const DownloadDialog&) = delete;
+
+    // Shows the dialog modally to its owner and returns when the download
+    // has ended: true when the file is in place, false when it failed or
+    // was cancelled.
+    bool Run();
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+    bool Create();
+    void CreateControls();
+    void Place();
+    HWND Control(int id) const { return ::GetDlgItem(window_.get(), id); }
+    void SetText(int id, const std::wstring& text);
+    int Scale(int value) const { return ::MulDiv(value, dpi_, 96); }
+
+    void OnCommand(int id);            // a button was pressed
+    void OnTick();                     // shows progress, notices the end
+    void OnPaint();                    // white page above a grey button band
+    HBRUSH OnColorStatic(HDC dc, HWND control);
+
+    void StartTransfer();
+    void ShowProgress(const TransferProgress& progress);
+    void SetBar(const TransferProgress& progress);
+    void ShowFailure(const FailureDetails& details);
+    void End(bool succeeded);
+
+    const Texts& texts_;
+    DownloadRequest request_;
+    std::wstring host_;
+    std::wstring fileName_;
+
+    UniqueWindow window_;
+    rvz::UniqueFont font_;
+    rvz::UniqueFont headingFont_;
+    UniqueIcon bigIcon_;
+    UniqueIcon smallIcon_;
+    int dpi_ = 96;
+    int footerTop_ = 0;
+
+    std::unique_ptr<Transfer> transfer_;
+    SpeedMeter speed_;
+    bool marquee_ = false;
+    bool failed_ = false;
+    bool ended_ = false;
+    bool succeeded_ = false;
+};
+
+}  // namespace rvdl

@@ -1,0 +1,88 @@
+#include "Texts.h"
+
+namespace rvdl {
+
+namespace {
+
+// In TextId order; the language files use the same keys.
+constexpr TextEntry kEntries[] = {
+    {L"Title", L"Download"},
+    {L"Heading", L"Downloading {file}"},
+    {L"Source", L"from {host}"},
+    {L"Connecting", L"Connecting to {host}\u2026"},
+    {L"Resuming", L"The connection was lost. Resuming ({attempt} of {attempts})\u2026"},
+    {L"AmountOfTotal", L"{done} of {total}"},
+    {L"AmountOnly", L"{done} downloaded"},
+    {L"SpeedAndTimeLeft", L"{speed} \u2013 {time} left"},
+    {L"Speed", L"{size}/s"},
+    {L"Bytes", L"bytes"},
+    {L"Kilobytes", L"KB"},
+    {L"Megabytes", L"MB"},
+    {L"Gigabytes", L"GB"},
+    {L"DecimalSeparator", L"."},
+    {L"Seconds", L"{s} s"},
+    {L"MinutesSeconds", L"{m} min {s} s"},
+    {L"Minutes", L"{m} min"},
+    {L"HoursMinutes", L"{h} h {m} min"},
+    {L"FailedHeading", L"The download of {file} failed"},
+    {L"ErrorStatus", L"The server answered with an error: {status}."},
+    {L"ErrorNotFound", L"The file was not found on the server ({status})."},
+    {L"ErrorCannotConnect",
+     L"{host} cannot be reached. Check your Internet connection and try again."},
+    {L"ErrorHostNotFound",
+     L"The server {host} cannot be found. Check your Internet connection and try again."},
+    {L"ErrorConnectionLost", L"The connection to {host} was lost."},
+    {L"ErrorIncomplete", L"The connection to {host} was lost after {done} of {total}."},
+    {L"ErrorTimeout", L"{host} has sent no data for {seconds} seconds."},
+    {L"ErrorSecure", L"A secure connection to {host} could not be established."},
+    {L"ErrorAddress", L"The download address is not valid: {url}"},
+    {L"ErrorWrite", L"The file could not be saved: {error}"},
+    {L"ErrorOther", L"The download stopped because of an error: {error}"},
+    {L"Retry", L"&Retry"},
+    {L"Cancel", L"Cancel"},
+};
+static_assert(sizeof(kEntries) / sizeof(kEntries[0]) == kTextCount, "one entry per TextId");
+
+}  // namespace
+
+const TextEntry& TextInfo(TextId id) { return kEntries[static_cast<size_t>(id)]; }
+
+std::wstring Substitute(std::wstring_view pattern, Substitutions values) {
+    std::wstring result;
+    result.reserve(pattern.size());
+    size_t pos = 0;
+    while (pos < pattern.size()) {
+        const size_t open = pattern.find(L'{', pos);
+        const size_t close = open == std::wstring_view::npos ? open : pattern.find(L'}', open);
+        if (close == std::wstring_view::npos) break;
+        const std::wstring_view name = pattern.substr(open + 1, close - open - 1);
+        result.append(pattern.substr(pos, open - pos));
+        const auto* match = values.begin();
+        while (match != values.end() && match->first != name) ++match;
+        if (match != values.end()) {
+            result.append(match->second);
+            pos = close + 1;
+        } else {
+            // Not a placeholder of ours: keep the brace and look on after it.
+            result.push_back(L'{');
+            pos = open + 1;
+        }
+    }
+    result.append(pattern.substr(pos));
+    return result;
+}
+
+Texts::Texts() {
+    for (size_t i = 0; i < kTextCount; ++i) texts_[i] = kEntries[i].english;
+}
+
+Texts Texts::Load(const Lookup& lookup) {
+    Texts texts;
+    for (size_t i = 0; i < kTextCount; ++i) {
+        std::optional<std::wstring> value = lookup(kEntries[i].key);
+        if (value && !value->empty()) texts.texts_[i] = std::move(*value);
+    }
+    return texts;
+}
+
+}  // namespace rvdl

@@ -1,0 +1,69 @@
+// One attempt to fetch a URL into a file, run on a worker thread with
+// blocking WinINet calls.
+//
+// A blocked WinINet call cannot be relied on to return when asked: Windows
+// aborts it when another thread closes its handle, but Wine does not, nor
+// does it honour receive time-outs. So the caller never waits for the
+// worker. Everything the caller cares about (the temporary file, the
+// connection handles, the outcome) lives in a state shared under a lock;
+// Abandon() closes and deletes what is there at once, and a worker that
+// wakes up later finds the state abandoned and ends without touching it.
+#pragma once
+
+#include "TransferRules.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace rvdl {
+
+enum class TransferPhase { Connecting, Receiving, Resuming, Succeeded, Failed };
+
+struct TransferProgress {
+    TransferPhase phase = TransferPhase::Connecting;
+    uint64_t done = 0;
+    std::optional<uint64_t> total;
+    int resumes = 0;
+};
+
+class Transfer {
+public:
+    // Creates a temporary file beside `target` and starts fetching `url`
+    // into it. When the worker ends it posts `message` to `notify` (if any).
+    // No data for `stallMs` fails the transfer (see Poll).
+    Transfer(const std::wstring& url, const std::wstring& target, HWND notify, UINT message,
+             uint32_t stallMs = kStallSeconds * 1000);
+    // A transfer that was neither committed nor abandoned is abandoned.
+    ~Transfer();
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+
+    TransferProgress Progress() const;
+    // Enforces the stall limit; true once the transfer has ended, one way or
+    // the other.
+    bool Poll();
+    // Why the transfer failed; meaningful once the phase is Failed.
+    FailureDetails Outcome() const;
+
+    // Moves the complete file into place; on failure the transfer fails with
+    // a write error and the temporary file is gone.
+    bool Commit();
+    // Stops caring: the file is deleted and the connection closed now,
+    // whatever the worker is blocked in.
+    void Abandon();
+
+    // The name of the temporary file while it exists (for tests).
+    std::wstring TemporaryPath() const;
+
+    struct Shared;
+
+private:
+    std::wstring target_;
+    std::shared_ptr<Shared> shared_;
+};
+
+}  // namespace rvdl

@@ -1,0 +1,91 @@
+// Helpers for the download library's tests under Wine: the loopback server's
+// addresses and test pattern, the library loaded from the dist folder, and a
+// second thread that watches and answers the download dialog.
+#pragma once
+
+#include "DownloadHandles.h"
+#include "WinTestSupport.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace rvdltest {
+
+using namespace std::chrono_literals;
+
+// "http://127.0.0.1:<test port><path>".
+std::string ServerUrl(const std::string& path);
+// A word that no other test of this run uses, for the server's per-key paths.
+std::string UniqueKey();
+// The body of a GET of the server's path ("" when it cannot be fetched).
+std::string HttpGet(const std::string& path);
+// A loopback port on which nothing listens.
+int UnusedPort();
+
+// Bytes [start, start + size) of the server's test pattern.
+std::string Pattern(uint64_t start, uint64_t size);
+// Whether the file holds exactly the first `size` bytes of the pattern;
+// read in chunks, so it works for files of any size.
+bool FileHoldsPattern(const std::wstring& path, uint64_t size);
+
+std::string Ansi(const std::wstring& text);
+std::wstring DistFolder();
+// The largest working set the process has had so far, in bytes.
+size_t PeakWorkingSet();
+
+// The built RAVoduza_Download.dll from the dist folder, by full path.
+class Library {
+public:
+    Library();
+    int SetOption(const char* option, const char* value) const { return setOption_(option, value); }
+    int Download(HWND owner, const std::string& url, const std::wstring& file) const;
+
+private:
+    rvz::UniqueModule module_;
+    int(__stdcall* setOption_)(const char*, const char*) = nullptr;
+    int(__stdcall* download_)(HWND, const char*, const char*) = nullptr;
+};
+
+// The dialog as a second thread sees it while the download runs.
+class DialogView {
+public:
+    explicit DialogView(const std::atomic<bool>& returned) : returned_(returned) {}
+    // Waits for the dialog to show; false if the download ended first.
+    bool WaitForDialog(std::chrono::milliseconds timeout = 20s);
+    // Waits until the condition holds or the download has returned.
+    bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 30s);
+    // Waits for the failure state; its message, or "" when none came.
+    std::wstring WaitForFailure(std::chrono::milliseconds timeout = 60s);
+
+    HWND window() const { return window_; }
+    HWND Control(int id) const { return ::GetDlgItem(window_, id); }
+    std::wstring Text(int id) const { return rvztest::WindowText(Control(id)); }
+    bool Visible(int id) const { return ::IsWindowVisible(Control(id)) != FALSE; }
+    void Press(int id) const { ::PostMessageW(Control(id), BM_CLICK, 0, 0); }
+    bool Returned() const { return returned_; }
+
+private:
+    const std::atomic<bool>& returned_;
+    HWND window_ = nullptr;
+};
+
+using DialogScript = std::function<void(DialogView&)>;
+
+struct DownloadRun {
+    int result = -1;
+    std::vector<std::wstring> failures;  // the messages that the dialog showed
+};
+
+// Calls rvdl_Download on this thread while the script plays the user on
+// another. Every failure that the script leaves showing is noted and
+// cancelled, so that no test is left hanging on the dialog.
+DownloadRun RunDownload(const Library& library, HWND owner, const std::string& url,
+                        const std::wstring& file, const DialogScript& script = nullptr);
+
+}  // namespace rvdltest
