@@ -18,3 +18,7 @@
 #define IDS_SETTINGS 410
 #define IDS_AUTOSTART 411
 #define IDS_CANCEL_QUESTION 500
+
+// The program icon (group; its images are 30001 and 30002) and the wizard picture.
+#define IDI_PROGRAM 1
+#define IDB_SETUP 1

@@ -1,46 +1,386 @@
 #include "frmInstaller.h"
 
+#include "Handles.h"
+#include "InstallAction.h"
+#include "InstallerTexts.h"
+#include "Strings.h"
 #include "WinError.h"
 #include "basInstaller.h"
+#include "frmInstallerDesign.h"
+#include "resource.h"
+
+#include <exception>
+#include <initializer_list>
+#include <memory>
 
 namespace rvz {
 
 namespace {
 
 constexpr wchar_t kClassName[] = L"RAVoduzaInstaller";
-HWND g_window = nullptr;
+// A fixed border, no resizing; a minimise box is harmless and handy.
+constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 
-LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_DESTROY) {
-        ::PostQuitMessage(kExitWizardClosed);
-        return 0;
+struct DcTraits {
+    using Type = HDC;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { ::DeleteDC(h); }
+};
+using UniqueMemoryDc = UniqueHandle<DcTraits>;
+
+// The wizard's window. It is detached from its object before it is
+// destroyed, so that its WM_DESTROY posts no quit message: an owner only
+// destroys it when loading failed, and the quit message would close the
+// error box before the user has read it.
+struct WindowTraits {
+    using Type = HWND;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept {
+        ::SetWindowLongPtrW(h, GWLP_USERDATA, 0);
+        ::DestroyWindow(h);
     }
-    return ::DefWindowProcW(hwnd, message, wParam, lParam);
+};
+using UniqueWindow = UniqueHandle<WindowTraits>;
+
+// Selects a GDI object into a device context for one scope.
+class Selection {
+public:
+    Selection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(::SelectObject(dc, object)) {}
+    ~Selection() { ::SelectObject(dc_, previous_); }
+    Selection(const Selection&) = delete;
+    Selection& operator=(const Selection&) = delete;
+
+private:
+    HDC dc_;
+    HGDIOBJ previous_;
+};
+
+// A bitmap selected into a memory device context compatible with another.
+struct MemoryCanvas {
+    UniqueMemoryDc dc;
+    Selection selection;
+
+    MemoryCanvas(HDC compatibleWith, HBITMAP bitmap)
+        : dc(::CreateCompatibleDC(compatibleWith)), selection(dc.get(), bitmap) {}
+};
+
+std::wstring WindowText(HWND window) {
+    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<size_t>(::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return text;
 }
 
-}  // namespace
+void SetText(HWND window, const std::wstring& text) {
+    if (!::SetWindowTextW(window, text.c_str())) ThrowLastError(L"SetWindowText");
+}
 
-void ShowInstallerWindow() {
+void FillSystemColour(HDC dc, const RECT& rect, int systemColour) {
+    ::FillRect(dc, &rect, ::GetSysColorBrush(systemColour));
+}
+
+UniqueFont CreateLabelFont(const design::LabelDesign& label) {
+    // Points at 96 dpi, like every other measure of the layout.
+    LOGFONTW font{};
+    font.lfHeight = -::MulDiv(label.fontHundredthsOfPoint, 96, 7200);
+    font.lfWeight = label.fontWeight;
+    font.lfCharSet = ANSI_CHARSET;
+    lstrcpynW(font.lfFaceName, label.fontName, LF_FACESIZE);
+    UniqueFont created(::CreateFontIndirectW(&font));
+    if (!created) ThrowLastError(L"CreateFontIndirect");
+    return created;
+}
+
+// One child window of the design, with the design it was made from.
+struct Control {
+    const design::ControlDesign& design;
+    HWND hwnd = nullptr;
+};
+
+// A label painted on the window's surface.
+struct Label {
+    const design::LabelDesign& design;
+    UniqueFont font;
+    std::wstring caption;
+
+    explicit Label(const design::LabelDesign& d) : design(d), font(CreateLabelFont(d)), caption(d.storedCaption) {}
+
+    // Wraps at word boundaries inside the label and cuts off what does not
+    // fit its height. Ampersands are shown as they are.
+    void Paint(HDC dc) const {
+        Selection selected(dc, font.get());
+        ::SetTextColor(dc, design::Resolve(design.foreColour));
+        ::SetBkMode(dc, TRANSPARENT);
+        RECT place = design.place.Pixels();
+        ::DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &place,
+                    DT_LEFT | DT_TOP | DT_WORDBREAK | DT_NOPREFIX);
+    }
+};
+
+class FrmInstaller {
+public:
+    // Creates the window and its controls as designed, still hidden.
+    FrmInstaller();
+
+    void Form_Load();
+    // Centres the window on the screen, shows it and focuses cmdInstall.
+    void Show();
+    HWND hwnd() const { return window_.get(); }
+    // Shows the default button's border on the button that Enter presses.
+    void ShowDefaultButton() const;
+
+private:
+    static void RegisterWindowClass(HINSTANCE instance);
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+    void CreateControl(Control& control);
+    // Paints the surface elements bottom to top, off screen to avoid flicker.
+    void Paint(HDC target) const;
+    void OnPaint();
+    // Gives the frame and the check box their designed colours.
+    LRESULT OnCtlColor(UINT message, HDC dc, HWND control) const;
+    void OnCommand(int id, int code);
+    // Keeps the focus on the last focused control across deactivation.
+    void OnActivate(WORD state, bool minimized);
+    // The default button follows the focus as in a dialog box: a focused
+    // push button is the default, otherwise cmdInstall.
+    int DefaultButtonId() const;
+
+    void cmdInstall_Click();
+    void cmdCancel_Click();
+
+    UniqueWindow window_;
+    Control cmdInstall_{design::cmdInstall};
+    Control cmdCancel_{design::cmdCancel};
+    Control chkAutostart_{design::chkAutostart};
+    Control fraSettings_{design::fraSettings};
+    Label lblTitle_{design::lblTitle};
+    Label lblInfo_{design::lblInfo};
+    UniqueBitmap imgSetup_;
+    HWND lastFocus_ = nullptr;
+};
+
+std::unique_ptr<FrmInstaller>& Form() {
+    static std::unique_ptr<FrmInstaller> form;
+    return form;
+}
+
+FrmInstaller::FrmInstaller() {
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
-    WNDCLASSEXW windowClass{sizeof(windowClass)};
+    RegisterWindowClass(instance);
+    imgSetup_.reset(::LoadBitmapW(instance, MAKEINTRESOURCEW(IDB_SETUP)));
+    if (!imgSetup_) ThrowLastError(L"LoadBitmap");
+
+    RECT frame{0, 0, design::kClientArea.cx, design::kClientArea.cy};
+    ::AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
+    ::CreateWindowExW(0, kClassName, design::kStoredCaption, kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                      frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, instance, this);
+    if (!window_) ThrowLastError(L"CreateWindowEx");
+    for (Control* control : {&cmdInstall_, &cmdCancel_, &chkAutostart_, &fraSettings_}) CreateControl(*control);
+    ::SendMessageW(chkAutostart_.hwnd, BM_SETCHECK, BST_CHECKED, 0);  // checked at every open
+    lastFocus_ = cmdInstall_.hwnd;
+}
+
+void FrmInstaller::RegisterWindowClass(HINSTANCE instance) {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
     windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = instance;
     windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     windowClass.lpszClassName = kClassName;
+    // The program icon's two images. Shared icons: the system owns them.
+    windowClass.hIcon = static_cast<HICON>(
+        ::LoadImageW(instance, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, 32, 32, LR_SHARED));
+    windowClass.hIconSm = static_cast<HICON>(
+        ::LoadImageW(instance, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, 16, 16, LR_SHARED));
     if (!::RegisterClassExW(&windowClass)) ThrowLastError(L"RegisterClassEx");
+}
 
-    const std::wstring caption = kWindowCaptionPrefix + AppName();
-    g_window = ::CreateWindowExW(0, kClassName, caption.c_str(),
-                                 WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-                                 CW_USEDEFAULT, CW_USEDEFAULT, 503, 389, nullptr, nullptr, instance,
-                                 nullptr);
-    if (!g_window) ThrowLastError(L"CreateWindowEx");
-    ::ShowWindow(g_window, SW_SHOWNORMAL);
+void FrmInstaller::CreateControl(Control& control) {
+    const RECT place = control.design.place.Pixels();
+    control.hwnd = ::CreateWindowExW(control.design.exStyle, control.design.className, control.design.storedCaption,
+                                     control.design.style, place.left, place.top, place.right - place.left,
+                                     place.bottom - place.top, hwnd(),
+                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.design.id)),
+                                     ::GetModuleHandleW(nullptr), nullptr);
+    if (!control.hwnd) ThrowLastError(L"CreateWindowEx " + std::wstring(control.design.storedCaption));
+    ::SendMessageW(control.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(::GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+}
+
+void FrmInstaller::Form_Load() {
+    const StringSource text = [](unsigned id) { return ResString(id); };
+    SetText(hwnd(), InstallerCaption(AppName()));
+    lblTitle_.caption = InstallerTitle(AppName(), text);
+    lblInfo_.caption = InstallerInfo(AppName(), text);
+    for (const Control* control : {&fraSettings_, &chkAutostart_, &cmdInstall_, &cmdCancel_})
+        SetText(control->hwnd, ResString(TagToStringId(control->design.tag)));
+    ::InvalidateRect(hwnd(), nullptr, FALSE);
+}
+
+void FrmInstaller::Show() {
+    RECT frame;
+    ::GetWindowRect(hwnd(), &frame);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    ::SetWindowPos(hwnd(), nullptr, (::GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                   (::GetSystemMetrics(SM_CYSCREEN) - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    ::ShowWindow(hwnd(), SW_SHOWNORMAL);
+    ::SetFocus(lastFocus_);
+    ::UpdateWindow(hwnd());
+}
+
+LRESULT CALLBACK FrmInstaller::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* created = static_cast<FrmInstaller*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        created->window_.reset(hwnd);
+        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
+    }
+    auto* self = reinterpret_cast<FrmInstaller*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!self) return ::DefWindowProcW(hwnd, message, wParam, lParam);
+    // Exceptions must not unwind through the system's frames: an error in a
+    // handler ends the program with its report, as at start-up.
+    try {
+        return self->HandleMessage(message, wParam, lParam);
+    } catch (const std::exception& error) {
+        ReportUnexpectedError(error);
+    }
+}
+
+LRESULT FrmInstaller::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_PAINT:
+        OnPaint();
+        return 0;
+    case WM_PRINTCLIENT:  // a copy of the window for another program
+        Paint(reinterpret_cast<HDC>(wParam));
+        return 0;
+    case WM_ERASEBKGND:  // painting covers the whole client area
+        return 1;
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+        return OnCtlColor(message, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+    case WM_COMMAND:
+        OnCommand(LOWORD(wParam), HIWORD(wParam));
+        return 0;
+    case DM_GETDEFID:  // asked by the dialog manager when Enter is pressed
+        return MAKELRESULT(DefaultButtonId(), DC_HASDEFID);
+    case WM_ACTIVATE:
+        OnActivate(LOWORD(wParam), HIWORD(wParam) != 0);
+        return 0;
+    case WM_SETFOCUS:
+        ::SetFocus(lastFocus_);
+        return 0;
+    case WM_DESTROY:  // the only window: the program ends with it
+        ::PostQuitMessage(kExitWizardClosed);
+        return 0;
+    case WM_NCDESTROY: {  // destroyed by the system or by Yes to the cancel question
+        HWND destroyed = window_.release();
+        ::SetWindowLongPtrW(destroyed, GWLP_USERDATA, 0);
+        return ::DefWindowProcW(destroyed, message, wParam, lParam);
+    }
+    default:
+        return ::DefWindowProcW(hwnd(), message, wParam, lParam);
+    }
+}
+
+void FrmInstaller::Paint(HDC target) const {
+    RECT client;
+    ::GetClientRect(hwnd(), &client);
+    UniqueBitmap buffer(::CreateCompatibleBitmap(target, client.right, client.bottom));
+    MemoryCanvas canvas(target, buffer.get());
+    HDC dc = canvas.dc.get();
+
+    FillSystemColour(dc, client, COLOR_WINDOW);
+    {
+        BITMAP picture{};
+        ::GetObjectW(imgSetup_.get(), sizeof(picture), &picture);
+        MemoryCanvas source(dc, imgSetup_.get());
+        const RECT place = design::imgSetup.Pixels();
+        ::BitBlt(dc, place.left, place.top, picture.bmWidth, picture.bmHeight, source.dc.get(), 0, 0, SRCCOPY);
+    }
+    lblInfo_.Paint(dc);
+    FillSystemColour(dc, design::shpButtons.Pixels(), design::shpButtonsSystemColour);
+    lblTitle_.Paint(dc);
+    FillSystemColour(dc, design::linSeperator[1].Place().Pixels(), design::linSeperator[1].systemColour);
+    FillSystemColour(dc, design::linSeperator[0].Place().Pixels(), design::linSeperator[0].systemColour);
+
+    ::BitBlt(target, 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
+}
+
+void FrmInstaller::OnPaint() {
+    PAINTSTRUCT paint;
+    HDC dc = ::BeginPaint(hwnd(), &paint);
+    Paint(dc);
+    ::EndPaint(hwnd(), &paint);
+}
+
+LRESULT FrmInstaller::OnCtlColor(UINT message, HDC dc, HWND control) const {
+    for (const Control* c : {&cmdInstall_, &cmdCancel_, &chkAutostart_, &fraSettings_}) {
+        if (c->hwnd != control) continue;
+        ::SetTextColor(dc, design::Resolve(c->design.foreColour));
+        ::SetBkColor(dc, ::GetSysColor(c->design.backSystemColour));
+        return reinterpret_cast<LRESULT>(::GetSysColorBrush(c->design.backSystemColour));
+    }
+    return ::DefWindowProcW(hwnd(), message, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control));
+}
+
+void FrmInstaller::OnCommand(int id, int code) {
+    if (code != BN_CLICKED) return;
+    if (id == design::kInstallId) cmdInstall_Click();
+    if (id == design::kCancelId) cmdCancel_Click();
+}
+
+void FrmInstaller::OnActivate(WORD state, bool minimized) {
+    if (state == WA_INACTIVE) {
+        HWND focus = ::GetFocus();
+        if (focus && ::IsChild(hwnd(), focus)) lastFocus_ = focus;
+    } else if (!minimized) {
+        ::SetFocus(lastFocus_);
+    }
+}
+
+int FrmInstaller::DefaultButtonId() const {
+    return ::GetFocus() == cmdCancel_.hwnd ? design::kCancelId : design::kInstallId;
+}
+
+void FrmInstaller::ShowDefaultButton() const {
+    const int id = DefaultButtonId();
+    for (const Control* button : {&cmdInstall_, &cmdCancel_}) {
+        const LONG type = button->design.id == id ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
+        if ((::GetWindowLongW(button->hwnd, GWL_STYLE) & BS_TYPEMASK) != type)
+            ::SendMessageW(button->hwnd, BM_SETSTYLE, type, TRUE);
+    }
+}
+
+void FrmInstaller::cmdInstall_Click() {
+    ::ShowWindow(hwnd(), SW_HIDE);
+    RunInstallAction(static_cast<UINT>(::SendMessageW(chkAutostart_.hwnd, BM_GETCHECK, 0, 0)));
+}
+
+void FrmInstaller::cmdCancel_Click() {
+    const std::wstring question = ResString(IDS_CANCEL_QUESTION);
+    const std::wstring caption = WindowText(hwnd());
+    if (::MessageBoxW(hwnd(), question.c_str(), caption.c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES)
+        ::DestroyWindow(hwnd());
+}
+
+}  // namespace
+
+void ShowInstallerWindow() {
+    if (Form()) return;
+    auto form = std::make_unique<FrmInstaller>();
+    form->Form_Load();
+    form->Show();
+    Form() = std::move(form);
 }
 
 bool InstallerPreTranslateMessage(MSG& msg) {
-    return g_window && ::IsDialogMessageW(g_window, &msg);
+    const auto& form = Form();
+    if (!form || !form->hwnd() || !::IsDialogMessageW(form->hwnd(), &msg)) return false;
+    // The message may have moved the focus (Tab, a click, an access key).
+    if (form->hwnd()) form->ShowDefaultButton();
+    return true;
 }
 
 }  // namespace rvz

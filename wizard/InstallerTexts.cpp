@@ -1,0 +1,37 @@
+#include "InstallerTexts.h"
+
+#include "resource.h"
+
+#include <limits>
+#include <stdexcept>
+
+namespace rvz {
+
+std::wstring InstallerCaption(const std::wstring& appName) { return L"Setup - Tarvik + " + appName; }
+
+std::wstring InstallerTitle(const std::wstring& appName, const StringSource& text) {
+    return L"Tarvik + " + appName + L" " + text(IDS_WIZARD_TITLE);
+}
+
+std::wstring InstallerInfo(const std::wstring& appName, const StringSource& text) {
+    // Separate statements: the order of the look-ups is part of the contract.
+    const std::wstring welcome = text(IDS_WELCOME);
+    const std::wstring downloadFirst = text(IDS_DOWNLOAD_FIRST);
+    const std::wstring afterwards = text(IDS_AFTERWARDS);
+    const std::wstring willCommence = text(IDS_WILL_COMMENCE);
+    return welcome + L"\r\n\r\n" + downloadFirst + L"\r\n" + afterwards + appName + willCommence;
+}
+
+unsigned TagToStringId(const std::wstring& tag) {
+    if (tag.empty()) throw std::invalid_argument("empty Tag");
+    unsigned long long value = 0;
+    for (const wchar_t c : tag) {
+        if (c < L'0' || c > L'9') throw std::invalid_argument("Tag is not a decimal number");
+        value = value * 10 + static_cast<unsigned>(c - L'0');
+        if (value > static_cast<unsigned long long>(std::numeric_limits<int>::max()))
+            throw std::out_of_range("Tag is beyond the 32-bit range");
+    }
+    return static_cast<unsigned>(value);
+}
+
+}  // namespace rvz
