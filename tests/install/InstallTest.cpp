@@ -1,0 +1,228 @@
+// The install and cancel actions end to end: the real test loader and its
+// wizard, the stand-in library (whose "download" copies the stand-in setup),
+// the stand-in setup in each of its modes, and the stand-in product.
+#include "LoaderRun.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace rvztest {
+namespace {
+
+std::wstring TempPath() {
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    return temp;
+}
+
+// The work directories ("tkt*.tmp") in the temporary folder.
+std::vector<std::wstring> WorkDirectories() {
+    std::vector<std::wstring> found;
+    for (const std::wstring& name : ListFolder(TempPath()))
+        if (name.rfind(L"tkt", 0) == 0 && PathExists(TempPath() + name + L"\\")) found.push_back(name);
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+HWND FindCheckBox(HWND wizard) {
+    HWND found = nullptr;
+    ::EnumChildWindows(
+        wizard,
+        [](HWND child, LPARAM context) CALLBACK -> BOOL {
+            const LONG type = ::GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK;
+            if (ClassName(child) == L"Button" && (type == BS_AUTOCHECKBOX || type == BS_CHECKBOX)) {
+                *reinterpret_cast<HWND*>(context) = child;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+HWND WaitForWindowTitled(const std::wstring& title) {
+    HWND found = nullptr;
+    WaitUntil([&] { return (found = ::FindWindowW(nullptr, title.c_str())) != nullptr; });
+    return found;
+}
+
+class Install : public ::testing::Test {
+protected:
+    Install() : run("[Loader]\r\nAppName=Demo\r\nGridCommand=/app:Demo\r\n") {
+        CopyFileOrThrow(BuildFolder() + L"tests\\fixtures\\tarvik_standin.exe",
+                        run.folder() + L"rvdl_source.bin");
+        workDirectoriesBefore = WorkDirectories();
+    }
+
+    // Starts the loader with the setup in the given mode; returns the wizard.
+    HWND StartLoader(const std::wstring& setupMode = L"install",
+                     std::vector<std::wstring> environment = {}) {
+        environment.insert(environment.end(), {L"RVZ_SETUP_MODE=" + setupMode,
+                                               L"RVZ_SETUP_LOG=" + SetupLog(),
+                                               L"RVZ_SETUP_TARGET=" + Target()});
+        Process& loader = run.Start(L"", nullptr, environment);
+        HWND wizard = WaitForWindow(loader.id());
+        EXPECT_NE(wizard, nullptr);
+        return wizard;
+    }
+
+    void Press(HWND wizard, int id) { ::PostMessageW(::GetDlgItem(wizard, id), BM_CLICK, 0, 0); }
+
+    DWORD WaitForEnd() {
+        EXPECT_TRUE(run.process().Wait(60s));
+        return run.process().ExitCode();
+    }
+
+    std::wstring SetupLog() const { return run.folder() + L"setup.log"; }
+    std::wstring Target() const { return run.folder() + L"Program Files\\Tarvik App\\"; }
+    std::vector<std::string> ProductStarts() const { return ReadLines(Target() + L"product.log"); }
+
+    // The work directory the setup ran from, read from the setup's own log.
+    std::wstring WorkDirectoryOfSetup() const {
+        const auto lines = ReadLines(SetupLog());
+        if (lines.empty()) return {};
+        const std::wstring line = Wide(lines.front());
+        return line.substr(1, line.find(L"\\tarvik.exe") - 1);
+    }
+
+    void ExpectNoWorkDirectoryLeft() { EXPECT_EQ(WorkDirectories(), workDirectoriesBefore); }
+
+    ScopedInstallRecord record;
+    LoaderRun run;
+    std::vector<std::wstring> workDirectoriesBefore;
+};
+
+TEST_F(Install, WholeRoadWithAutostart) {
+    HWND wizard = StartLoader();
+    Press(wizard, IDOK);
+    EXPECT_EQ(WaitForEnd(), 0u);
+
+    const std::wstring work = WorkDirectoryOfSetup();
+    EXPECT_EQ(work.rfind(TempPath() + L"tkt", 0), 0u) << Utf8(work);
+    EXPECT_EQ(ReadLines(SetupLog()),
+              std::vector<std::string>{"\"" + Utf8(work) + "\\tarvik.exe\" /silent /norestart /mergetasks=autostart"});
+    ASSERT_EQ(run.LibraryCalls().size(), 3u);
+    EXPECT_EQ(run.LibraryCalls()[2], "Download|0|http://127.0.0.1:" RAVODUZA_TEST_PORT "/tarvik.exe|" +
+                                         Utf8(work) + "\\tarvik.exe");
+    // The product is started once, after the loader's own end at the latest.
+    WaitUntil([&] { return !ProductStarts().empty(); });
+    EXPECT_EQ(ProductStarts(), std::vector<std::string>{"\"" + Utf8(Target()) + "tarvik.exe\" /app:Demo"});
+    EXPECT_EQ(record.Read(), Target() + L"tarvik.exe");
+    EXPECT_FALSE(PathExists(work));
+    ExpectNoWorkDirectoryLeft();
+}
+
+TEST_F(Install, ClearedBoxDeselectsAutostart) {
+    HWND wizard = StartLoader();
+    HWND box = FindCheckBox(wizard);
+    ASSERT_NE(box, nullptr);
+    ::PostMessageW(box, BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitUntil([&] { return ::SendMessageW(box, BM_GETCHECK, 0, 0) == BST_UNCHECKED; }));
+    Press(wizard, IDOK);
+    EXPECT_EQ(WaitForEnd(), 0u);
+    const auto setupRuns = ReadLines(SetupLog());
+    ASSERT_EQ(setupRuns.size(), 1u);
+    EXPECT_NE(setupRuns[0].find("\" /silent /norestart /mergetasks=!autostart"), std::string::npos);
+    WaitUntil([&] { return !ProductStarts().empty(); });
+    EXPECT_EQ(ProductStarts().size(), 1u);
+}
+
+TEST_F(Install, SlowSetupIsWaitedFor) {
+    Press(StartLoader(L"slow"), IDOK);
+    EXPECT_EQ(WaitForEnd(), 0u);
+    WaitUntil([&] { return !ProductStarts().empty(); });
+    EXPECT_EQ(ProductStarts().size(), 1u);
+    ExpectNoWorkDirectoryLeft();
+}
+
+TEST_F(Install, FailedDownloadEndsSilentlyAndLeavesNothing) {
+    ::DeleteFileW((run.folder() + L"rvdl_source.bin").c_str());
+    Press(StartLoader(), IDOK);
+    EXPECT_EQ(WaitForEnd(), 4u);
+    EXPECT_FALSE(PathExists(SetupLog())) << "no setup was run";
+    ExpectNoWorkDirectoryLeft();
+}
+
+TEST_F(Install, SetupThatFailsOrCrashesEndsSilently) {
+    for (const wchar_t* mode : {L"fail", L"crash"}) {
+        SCOPED_TRACE(Utf8(mode));
+        Press(StartLoader(mode), IDOK);
+        EXPECT_EQ(WaitForEnd(), 5u);
+        EXPECT_FALSE(PathExists(Target() + L"product.log")) << "product not started";
+        EXPECT_EQ(record.Read(), L"");
+        ExpectNoWorkDirectoryLeft();
+        ::DeleteFileW(SetupLog().c_str());
+    }
+}
+
+TEST_F(Install, SetupCancelledInItsOwnWindowEndsSilently) {
+    Press(StartLoader(L"window"), IDOK);
+    HWND setupWindow = WaitForWindowTitled(L"Tarvik Setup");
+    ASSERT_NE(setupWindow, nullptr);
+    EXPECT_TRUE(run.process().Running()) << "the loader waits for its setup";
+    EXPECT_FALSE(::IsWindowVisible(::FindWindowW(nullptr, L"Setup - Tarvik + Demo")))
+        << "the wizard stays hidden";
+    PressButton(setupWindow, IDCANCEL);
+    EXPECT_EQ(WaitForEnd(), 5u);
+    EXPECT_FALSE(PathExists(Target() + L"product.log"));
+    ExpectNoWorkDirectoryLeft();
+}
+
+TEST_F(Install, SetupThatLeavesFilesStillStartsTheProduct) {
+    Press(StartLoader(L"leave-files"), IDOK);
+    EXPECT_EQ(WaitForEnd(), 0u);
+    WaitUntil([&] { return !ProductStarts().empty(); });
+    EXPECT_EQ(ProductStarts().size(), 1u);
+    EXPECT_FALSE(PathExists(WorkDirectoryOfSetup()));
+    ExpectNoWorkDirectoryLeft();
+}
+
+TEST_F(Install, ErrorInAStepShowsTheErrorMessageAndEnds) {
+    HWND wizard = StartLoader(L"bad-position");
+    Press(wizard, IDOK);
+    const MessageBoxSeen box = WaitForMessageBox(run.process().id());
+    ASSERT_NE(box.window, nullptr);
+    EXPECT_EQ(box.title, L"Tarvik Loader");
+    EXPECT_EQ(box.text, GermanInterface() ? L"Bei der Installation ist ein Fehler aufgetreten!"
+                                          : L"An error occured during the installation!");
+    EXPECT_NE(::GetDlgItem(box.window, IDOK), nullptr);
+    EXPECT_EQ(::GetDlgItem(box.window, IDCANCEL), nullptr) << "OK is the only button";
+    EXPECT_FALSE(::IsWindowVisible(wizard));
+    PressButton(box.window, IDOK);
+    EXPECT_EQ(WaitForEnd(), 6u);
+    ExpectNoWorkDirectoryLeft();
+}
+
+TEST_F(Install, CancelAnsweredNoLeavesTheWizardUsable) {
+    HWND wizard = StartLoader();
+    Press(wizard, IDCANCEL);
+    MessageBoxSeen question = WaitForMessageBox(run.process().id());
+    ASSERT_NE(question.window, nullptr);
+    EXPECT_EQ(question.title, L"Setup - Tarvik + Demo");
+    PressButton(question.window, IDNO);
+    ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(question.window); }));
+    EXPECT_TRUE(::IsWindowVisible(wizard));
+
+    Press(wizard, IDOK);
+    EXPECT_EQ(WaitForEnd(), 0u);
+    WaitUntil([&] { return !ProductStarts().empty(); });
+    EXPECT_EQ(ProductStarts().size(), 1u);
+}
+
+// A temporary folder with blanks and characters no ANSI code page holds:
+// the library, which takes ANSI paths, still gets one that names the file.
+TEST_F(Install, TemporaryFolderBeyondTheAnsiCodePage) {
+    TempFolder temp(L"rvz temp \u03a9\u2603");
+    HWND wizard = StartLoader(L"install", {L"TMP=" + temp.path(), L"TEMP=" + temp.path()});
+    Press(wizard, IDOK);
+    EXPECT_EQ(WaitForEnd(), 0u);
+    const std::wstring work = WorkDirectoryOfSetup();
+    EXPECT_EQ(work.rfind(temp.path() + L"tkt", 0), 0u) << Utf8(work);
+    WaitUntil([&] { return !ProductStarts().empty(); });
+    EXPECT_EQ(ProductStarts().size(), 1u);
+    EXPECT_TRUE(ListFolder(temp.path()).empty()) << "nothing left in the temporary folder";
+}
+
+}  // namespace
+}  // namespace rvztest
