@@ -1,0 +1,95 @@
+// The whole road as it ships: the real test loader with the real download
+// library, downloading the stand-in setup from the loopback server.
+#include "LoaderRun.h"
+
+#include <gtest/gtest.h>
+
+namespace rvztest {
+namespace {
+
+class RealRoad : public ::testing::Test {
+protected:
+    RealRoad() : run(kConfig, LoaderRun::Library::None) {
+        for (const wchar_t* file : {L"RAVoduza_Download.dll", L"RAVoduza_en.ini", L"RAVoduza_de.ini"})
+            CopyFileOrThrow(BuildFolder() + L"dist\\" + file, run.folder() + file);
+        ::DeleteFileW(ServedSetup().c_str());
+    }
+    ~RealRoad() override { ::DeleteFileW(ServedSetup().c_str()); }
+
+    static constexpr char kConfig[] = "[Loader]\r\nAppName=Demo\r\nGridCommand=/app:Demo\r\n";
+    static std::wstring ServedSetup() { return BuildFolder() + L"tests\\http_root\\tarvik.exe"; }
+    void ServeSetup() const {
+        CopyFileOrThrow(BuildFolder() + L"tests\\fixtures\\tarvik_standin.exe", ServedSetup());
+    }
+
+    HWND StartLoader() {
+        Process& loader = run.Start(L"", nullptr,
+                                    {L"RVZ_SETUP_LOG=" + run.folder() + L"setup.log",
+                                     L"RVZ_SETUP_TARGET=" + Target()});
+        HWND wizard = WaitForWindow(loader.id());
+        EXPECT_NE(wizard, nullptr);
+        return wizard;
+    }
+    std::wstring Target() const { return run.folder() + L"Tarvik App\\"; }
+    std::vector<std::string> ProductStarts() const {
+        std::vector<std::string> starts;
+        WaitUntil([&] { return !(starts = ReadLines(Target() + L"product.log")).empty(); });
+        return starts;
+    }
+
+    ScopedInstallRecord record;
+    LoaderRun run;
+};
+
+TEST_F(RealRoad, DownloadsInstallsAndStartsTarvik) {
+    ServeSetup();
+    HWND wizard = StartLoader();
+    ::PostMessageW(::GetDlgItem(wizard, IDOK), BM_CLICK, 0, 0);
+    ASSERT_TRUE(run.process().Wait(60s));
+    EXPECT_EQ(run.process().ExitCode(), 0u);
+    const auto setupRuns = ReadLines(run.folder() + L"setup.log");
+    ASSERT_EQ(setupRuns.size(), 1u);
+    EXPECT_NE(setupRuns[0].find("\\tarvik.exe\" /silent /norestart /mergetasks=autostart"),
+              std::string::npos) << setupRuns[0];
+    EXPECT_EQ(ProductStarts(), std::vector<std::string>{"\"" + Utf8(Target()) + "tarvik.exe\" /app:Demo"});
+}
+
+TEST_F(RealRoad, ClearedBoxReachesTheSetup) {
+    ServeSetup();
+    HWND wizard = StartLoader();
+    // Alt+A toggles the check box, as a user at the keyboard would.
+    ::PostMessageW(wizard, WM_SYSCHAR, 'a', 1 << 29);
+    ::PostMessageW(::GetDlgItem(wizard, IDOK), BM_CLICK, 0, 0);
+    ASSERT_TRUE(run.process().Wait(60s));
+    const auto setupRuns = ReadLines(run.folder() + L"setup.log");
+    ASSERT_EQ(setupRuns.size(), 1u);
+    EXPECT_NE(setupRuns[0].find("/mergetasks=!autostart"), std::string::npos) << setupRuns[0];
+    EXPECT_EQ(ProductStarts().size(), 1u);
+}
+
+// The library's own dialog says why; the loader adds nothing and leaves nothing.
+TEST_F(RealRoad, MissingSetupOnTheServerEndsAfterTheLibrarysMessage) {
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    const auto before = ListFolder(temp);
+    HWND wizard = StartLoader();
+    ::PostMessageW(::GetDlgItem(wizard, IDOK), BM_CLICK, 0, 0);
+
+    HWND dialog = nullptr;
+    ASSERT_TRUE(WaitUntil([&] {
+        for (HWND window : TopLevelWindows(run.process().id()))
+            if (ClassName(window) == L"RAVoduzaDownloadDialog" &&
+                ::IsWindowVisible(::GetDlgItem(window, IDRETRY)))
+                dialog = window;
+        return dialog != nullptr;
+    })) << "the failure is shown with Retry";
+    ::PostMessageW(::GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
+
+    ASSERT_TRUE(run.process().Wait(30s));
+    EXPECT_EQ(run.process().ExitCode(), 4u);
+    EXPECT_FALSE(PathExists(run.folder() + L"setup.log")) << "no setup was run";
+    EXPECT_EQ(ListFolder(temp), before) << "no work directory left";
+}
+
+}  // namespace
+}  // namespace rvztest
