@@ -204,7 +204,8 @@ void DownloadDialog::CreateControls() {
         {PROGRESS_CLASSW, kProgressId, WS_CHILD | WS_VISIBLE, {kMargin, 86, right, 104}, L""},
         {L"STATIC", kAmountId, kLabelStyle, {kMargin, 114, half + 40, 134}, L""},
         {L"STATIC", kRateId, kLabelStyle | SS_RIGHT, {half + 40, 114, right, 134}, L""},
-        {L"STATIC", kMessageId, WS_CHILD | SS_NOPREFIX | SS_LEFT, {kMargin, 112, right, 152},
+        // Shown instead of the bar and the figures when the download failed.
+        {L"STATIC", kMessageId, WS_CHILD | SS_NOPREFIX | SS_LEFT, {kMargin, 84, right, 150},
          L""},
         {L"BUTTON", kRetryId, kButtonStyle,
          {retryLeft, buttonTop, retryLeft + kButtonWidth, buttonTop + kButtonHeight},
@@ -299,12 +300,9 @@ void DownloadDialog::OnCommand(int id) {
         End(false);
     } else if (id == kRetryId && failed_) {
         failed_ = false;
-        ::ShowWindow(Control(kMessageId), SW_HIDE);
-        ::ShowWindow(Control(kRetryId), SW_HIDE);
-        ::ShowWindow(Control(kAmountId), SW_SHOW);
-        ::ShowWindow(Control(kRateId), SW_SHOW);
+        ShowFailureParts(false);
         SetText(kHeadingId, texts_.Format(TextId::Heading, {{L"file", fileName_}}));
-        ::SendMessageW(Control(kProgressId), PBM_SETSTATE, PBST_NORMAL, 0);
+        ::SendMessageW(Control(kProgressId), PBM_SETPOS, 0, 0);
         ::SetFocus(Control(kCancelId));
         StartTransfer();
     }
@@ -374,15 +372,16 @@ void DownloadDialog::ShowFailure(const FailureDetails& details) {
     transfer_.reset();
     failed_ = true;
     SetBar(TransferProgress{TransferPhase::Failed, 0, std::nullopt, 0});
-    ::SendMessageW(Control(kProgressId), PBM_SETSTATE, PBST_ERROR, 0);
     SetText(kHeadingId, texts_.Format(TextId::FailedHeading, {{L"file", fileName_}}));
     SetText(kMessageId, DescribeFailure(texts_, details, request_.url));
-    ::ShowWindow(Control(kAmountId), SW_HIDE);
-    ::ShowWindow(Control(kRateId), SW_HIDE);
-    ::ShowWindow(Control(kMessageId), SW_SHOW);
-    ::ShowWindow(Control(kRetryId), SW_SHOW);
+    ShowFailureParts(true);
     ::SendMessageW(Control(kRetryId), BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
     ::SetFocus(Control(kRetryId));
+}
+
+void DownloadDialog::ShowFailureParts(bool failed) {
+    for (int id : {kProgressId, kAmountId, kRateId}) ::ShowWindow(Control(id), failed ? SW_HIDE : SW_SHOW);
+    for (int id : {kMessageId, kRetryId}) ::ShowWindow(Control(id), failed ? SW_SHOW : SW_HIDE);
 }
 
 void DownloadDialog::End(bool succeeded) {

@@ -53,6 +53,7 @@ private:
     void ShowProgress(const TransferProgress& progress);
     void SetBar(const TransferProgress& progress);
     void ShowFailure(const FailureDetails& details);
+    void ShowFailureParts(bool failed);  // the message and Retry, or the bar and figures
     void End(bool succeeded);
 
     const Texts& texts_;

@@ -3,7 +3,6 @@
 #include "DownloadHandles.h"
 #include "WinError.h"
 
-#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <vector>
@@ -230,31 +229,40 @@ private:
     }
 
     FailureDetails Receive(HINTERNET request, std::optional<uint64_t> total) {
+        DWORD size = 0;
         for (;;) {
-            // A read waits until its whole buffer is full; asking what has
-            // arrived first keeps a slow transfer's progress moving.
-            DWORD available = 0;
+            DWORD want = size;
+            if (want == 0) {
+                // Waits for data, and says how much has come; none means the end.
+                DWORD available = 0;
+                if (!::InternetQueryDataAvailable(request, &available, 0, 0)) return Broken();
+                if (available == 0) return BodyEnd(total);
+                want = available < kChunkBytes ? available : kChunkBytes;
+            }
+            const ULONGLONG started = ::GetTickCount64();
             DWORD read = 0;
-            if (!::InternetQueryDataAvailable(request, &available, 0, 0) ||
-                !::InternetReadFile(request, buffer_.data(),
-                                    available ? std::min(available, kChunkBytes) : kChunkBytes,
-                                    &read)) {
-                const DWORD error = ::GetLastError();
-                const Failure kind = ClassifyNetworkError(error);
-                // Whatever breaks a body off midway is a lost connection.
-                return ErrorFailure(kind == Failure::Other ? Failure::ConnectionLost : kind, error);
-            }
-            if (read == 0) {
-                FailureDetails details;
-                details.failure = JudgeBodyEnd(s_.done, total);
-                details.done = s_.done;
-                details.total = total;
-                return details;
-            }
+            if (!::InternetReadFile(request, buffer_.data(), want, &read)) return Broken();
+            if (read == 0) return BodyEnd(total);
             if (!Write(read)) return WriteFailure();
             s_.done += read;
             s_.Touch();
+            size = NextReadSize(want, read, ::GetTickCount64() - started, kChunkBytes);
         }
+    }
+
+    FailureDetails BodyEnd(std::optional<uint64_t> total) const {
+        FailureDetails details;
+        details.failure = JudgeBodyEnd(s_.done, total);
+        details.done = s_.done;
+        details.total = total;
+        return details;
+    }
+
+    // Whatever breaks a body off midway counts as a lost connection.
+    static FailureDetails Broken() {
+        const DWORD error = ::GetLastError();
+        const Failure kind = ClassifyNetworkError(error);
+        return ErrorFailure(kind == Failure::Other ? Failure::ConnectionLost : kind, error);
     }
 
     bool Write(DWORD bytes) {

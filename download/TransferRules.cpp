@@ -137,6 +137,11 @@ ResponseVerdict JudgeResponse(uint64_t offset, int status, std::optional<uint64_
     return verdict;
 }
 
+uint32_t NextReadSize(uint32_t asked, uint32_t got, uint64_t tookMs, uint32_t maximum) {
+    if (got == 0 || got < asked || tookMs >= kQuickReadMs) return 0;
+    return got >= maximum / 2 ? maximum : got * 2;
+}
+
 std::wstring HostOfUrl(std::wstring_view url) {
     const size_t scheme = url.find(L"://");
     std::wstring_view rest = scheme == std::wstring_view::npos ? url : url.substr(scheme + 3);

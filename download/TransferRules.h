@@ -77,6 +77,15 @@ inline Failure JudgeBodyEnd(uint64_t received, std::optional<uint64_t> total) {
     return total && received < *total ? Failure::Incomplete : Failure::None;
 }
 
+// How much the next read of the body asks for. A read waits until it has
+// all it asked for, so a large one holds progress (and the stall watch)
+// back on a slow line, while small ones cost a round trip each on a fast
+// one. Asking for what has arrived (0) is always safe; the size doubles, up
+// to `maximum`, while reads come back full at once, and drops back to 0 as
+// soon as one had to wait.
+constexpr uint64_t kQuickReadMs = 50;
+uint32_t NextReadSize(uint32_t asked, uint32_t got, uint64_t tookMs, uint32_t maximum);
+
 // The host (and port, if given) of a URL, for showing where a file comes from.
 std::wstring HostOfUrl(std::wstring_view url);
 // The last part of a path ("C:\Temp\tkt1.tmp\tarvik.exe" gives "tarvik.exe").

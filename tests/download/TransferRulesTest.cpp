@@ -106,6 +106,22 @@ TEST(DownloadJudgeBodyEnd, IsIncompleteOnlyShortOfAKnownTotal) {
     EXPECT_EQ(JudgeBodyEnd(0, std::nullopt), Failure::None);
 }
 
+TEST(DownloadNextReadSize, GrowsWhileReadsComeBackFullAtOnce) {
+    constexpr uint32_t kMax = 256 * 1024;
+    EXPECT_EQ(NextReadSize(8192, 8192, 0, kMax), 16384u);
+    EXPECT_EQ(NextReadSize(1000, 1000, kQuickReadMs - 1, kMax), 2000u);
+    EXPECT_EQ(NextReadSize(kMax / 2, kMax / 2, 0, kMax), kMax);
+    EXPECT_EQ(NextReadSize(kMax, kMax, 0, kMax), kMax);
+    EXPECT_EQ(NextReadSize(kMax - 1, kMax - 1, 0, kMax), kMax);
+}
+
+TEST(DownloadNextReadSize, FallsBackToWhatHasArrivedOnceAReadWaits) {
+    constexpr uint32_t kMax = 256 * 1024;
+    EXPECT_EQ(NextReadSize(kMax, kMax, kQuickReadMs, kMax), 0u);
+    EXPECT_EQ(NextReadSize(16384, 100, 0, kMax), 0u);  // the body ended short of it
+    EXPECT_EQ(NextReadSize(16384, 0, 0, kMax), 0u);
+}
+
 TEST(DownloadHostOfUrl, ShowsHostAndPortOnly) {
     EXPECT_EQ(HostOfUrl(L"https://downloads.brisolt.example/tarvik.exe"), L"downloads.brisolt.example");
     EXPECT_EQ(HostOfUrl(L"http://127.0.0.1:47861/file/1"), L"127.0.0.1:47861");
