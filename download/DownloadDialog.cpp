@@ -1,6 +1,7 @@
 #include "DownloadDialog.h"
 
 #include "DialogIds.h"
+#include "basFiles.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
@@ -95,7 +96,7 @@ DownloadDialog::DownloadDialog(const Texts& texts, DownloadRequest request)
     : texts_(texts),
       request_(std::move(request)),
       host_(HostOfUrl(request_.url)),
-      fileName_(FileNameOfPath(request_.target)) {}
+      fileName_(rvz::GetFileNamePart(request_.target)) {}
 
 DownloadDialog::~DownloadDialog() = default;
 

@@ -9,22 +9,12 @@
 
 namespace rvdl {
 
-struct InternetHandleTraits {
-    using Type = HINTERNET;
+// Handles whose "none" is NULL, closed by one function.
+template <typename T, auto CloseFunction>
+struct NullHandleTraits {
+    using Type = T;
     static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::InternetCloseHandle(h); }
-};
-
-struct WindowTraits {
-    using Type = HWND;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::DestroyWindow(h); }
-};
-
-struct IconTraits {
-    using Type = HICON;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::DestroyIcon(h); }
+    static void Close(Type h) noexcept { CloseFunction(h); }
 };
 
 // CreateActCtx reports failure as INVALID_HANDLE_VALUE.
@@ -34,9 +24,9 @@ struct ActivationContextTraits {
     static void Close(Type h) noexcept { ::ReleaseActCtx(h); }
 };
 
-using UniqueInternet = rvz::UniqueHandle<InternetHandleTraits>;
-using UniqueWindow = rvz::UniqueHandle<WindowTraits>;
-using UniqueIcon = rvz::UniqueHandle<IconTraits>;
+using UniqueInternet = rvz::UniqueHandle<NullHandleTraits<HINTERNET, &::InternetCloseHandle>>;
+using UniqueWindow = rvz::UniqueHandle<NullHandleTraits<HWND, &::DestroyWindow>>;
+using UniqueIcon = rvz::UniqueHandle<NullHandleTraits<HICON, &::DestroyIcon>>;
 using UniqueActivationContext = rvz::UniqueHandle<ActivationContextTraits>;
 
 // An SRW lock held for a scope.

@@ -1,6 +1,7 @@
 #include "Transfer.h"
 
 #include "DownloadHandles.h"
+#include "basFiles.h"
 #include "WinError.h"
 
 #include <atomic>
@@ -318,8 +319,8 @@ Transfer::Transfer(const std::wstring& url, const std::wstring& target, HWND not
     shared_->stallMs = stallMs;
 
     // Beside the target, so that the final rename stays on one volume.
-    const size_t slash = target.find_last_of(L"\\/");
-    const std::wstring folder = slash == std::wstring::npos ? L"." : target.substr(0, slash + 1);
+    std::wstring folder = rvz::GetDirectoryPart(target);
+    if (folder.empty()) folder = L".";
     wchar_t temp[MAX_PATH];
     if (!::GetTempFileNameW(folder.c_str(), L"rvd", 0, temp)) {
         shared_->AbandonWith(ErrorFailure(Failure::Write, ::GetLastError()));

@@ -151,11 +151,6 @@ std::wstring HostOfUrl(std::wstring_view url) {
     return std::wstring(rest);
 }
 
-std::wstring FileNameOfPath(std::wstring_view path) {
-    const size_t slash = path.find_last_of(L"\\/");
-    return std::wstring(slash == std::wstring_view::npos ? path : path.substr(slash + 1));
-}
-
 std::wstring DescribeFailure(const Texts& texts, const FailureDetails& details,
                              std::wstring_view url) {
     const std::wstring host = HostOfUrl(url);

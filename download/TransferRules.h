@@ -88,8 +88,6 @@ uint32_t NextReadSize(uint32_t asked, uint32_t got, uint64_t tookMs, uint32_t ma
 
 // The host (and port, if given) of a URL, for showing where a file comes from.
 std::wstring HostOfUrl(std::wstring_view url);
-// The last part of a path ("C:\Temp\tkt1.tmp\tarvik.exe" gives "tarvik.exe").
-std::wstring FileNameOfPath(std::wstring_view path);
 
 struct FailureDetails {
     Failure failure = Failure::None;

@@ -80,20 +80,17 @@ TEST_F(DownloadLibrary, RedirectsAreFollowed) {
     EXPECT_TRUE(FileHoldsPattern(target, 123457));
 }
 
-TEST_F(DownloadLibrary, NotFoundSavesNoPageAndSaysSo) {
-    const DownloadRun run = Run("/status/404");
-    EXPECT_EQ(run.result, 0);
-    ASSERT_EQ(run.failures.size(), 1u);
-    EXPECT_EQ(run.failures[0], L"The file was not found on the server (404 Not Found).");
-    ExpectNothingLeft();
-}
-
-TEST_F(DownloadLibrary, ServerErrorLeavesNoFileAndSaysSo) {
-    const DownloadRun run = Run("/status/500");
-    EXPECT_EQ(run.result, 0);
-    ASSERT_EQ(run.failures.size(), 1u);
-    EXPECT_EQ(run.failures[0], L"The server answered with an error: 500 Internal Server Error.");
-    ExpectNothingLeft();
+TEST_F(DownloadLibrary, ErrorStatusSavesNoPageAndSaysSo) {
+    const std::pair<const char*, const wchar_t*> cases[] = {
+        {"/status/404", L"The file was not found on the server (404 Not Found)."},
+        {"/status/500", L"The server answered with an error: 500 Internal Server Error."},
+    };
+    for (const auto& [path, message] : cases) {
+        const DownloadRun run = Run(path);
+        EXPECT_EQ(run.result, 0) << path;
+        EXPECT_EQ(run.failures, std::vector<std::wstring>{message}) << path;
+        ExpectNothingLeft();
+    }
 }
 
 TEST_F(DownloadLibrary, BodyShorterThanItsLengthLeavesNoFile) {

@@ -14,17 +14,19 @@ Texts German() {
 }
 
 TEST(DownloadFormatSize, ShowsThreeSignificantDigitsCutNotRounded) {
-    const Texts texts;
-    EXPECT_EQ(FormatSize(texts, 0), L"0 bytes");
-    EXPECT_EQ(FormatSize(texts, 999), L"999 bytes");
-    EXPECT_EQ(FormatSize(texts, 1000), L"0.97 KB");
-    EXPECT_EQ(FormatSize(texts, 1024), L"1.00 KB");
-    EXPECT_EQ(FormatSize(texts, 1535), L"1.49 KB");  // 1.499: cut, not 1.50
-    EXPECT_EQ(FormatSize(texts, 10 * 1024 + 1023), L"10.9 KB");
-    EXPECT_EQ(FormatSize(texts, 999 * 1024), L"999 KB");
-    EXPECT_EQ(FormatSize(texts, 1024 * 1024 - 1), L"0.99 MB");
-    EXPECT_EQ(FormatSize(texts, 300000000), L"286 MB");
-    EXPECT_EQ(FormatSize(texts, 3ULL << 30), L"3.00 GB");
+    const std::pair<uint64_t, const wchar_t*> cases[] = {
+        {0, L"0 bytes"},
+        {999, L"999 bytes"},
+        {1000, L"0.97 KB"},
+        {1024, L"1.00 KB"},
+        {1535, L"1.49 KB"},  // 1.499: cut, not 1.50
+        {10 * 1024 + 1023, L"10.9 KB"},
+        {999 * 1024, L"999 KB"},
+        {1024 * 1024 - 1, L"0.99 MB"},
+        {300000000, L"286 MB"},
+        {3ULL << 30, L"3.00 GB"},
+    };
+    for (const auto& [bytes, text] : cases) EXPECT_EQ(FormatSize(Texts(), bytes), text) << bytes;
 }
 
 TEST(DownloadFormatSize, StopsAtGigabytesAndTakesTheLanguagesSeparator) {
@@ -35,15 +37,12 @@ TEST(DownloadFormatSize, StopsAtGigabytesAndTakesTheLanguagesSeparator) {
 }
 
 TEST(DownloadFormatDuration, RoundsUpAndCoarsensAsTimeGrows) {
-    const Texts texts;
-    EXPECT_EQ(FormatDuration(texts, 0), L"1 s");
-    EXPECT_EQ(FormatDuration(texts, 59), L"59 s");
-    EXPECT_EQ(FormatDuration(texts, 60), L"1 min 0 s");
-    EXPECT_EQ(FormatDuration(texts, 599), L"9 min 59 s");
-    EXPECT_EQ(FormatDuration(texts, 600), L"10 min");
-    EXPECT_EQ(FormatDuration(texts, 601), L"11 min");
-    EXPECT_EQ(FormatDuration(texts, 3599), L"1 h 0 min");
-    EXPECT_EQ(FormatDuration(texts, 7261), L"2 h 2 min");
+    const std::pair<uint64_t, const wchar_t*> cases[] = {
+        {0, L"1 s"},         {59, L"59 s"},     {60, L"1 min 0 s"},     {599, L"9 min 59 s"},
+        {600, L"10 min"},    {601, L"11 min"},  {3599, L"1 h 0 min"},   {7261, L"2 h 2 min"},
+    };
+    for (const auto& [seconds, text] : cases)
+        EXPECT_EQ(FormatDuration(Texts(), seconds), text) << seconds;
 }
 
 TEST(DownloadPermille, IsUnknownWithoutTotalAndNeverPastTheEnd) {
