@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <set>
 #include <tuple>
 #include <vector>
@@ -195,6 +196,29 @@ TEST_F(LoaderResources, VersionRecordInGermanWithTheTranslationFirst) {
         {L"CompanyName", L"Brisolt"},  {L"ProductName", L"Tarvik"},    {L"FileVersion", L"1.00"},
         {L"ProductVersion", L"1.00"}, {L"InternalName", L"RAVoduza"}, {L"OriginalFilename", L"RAVoduza.exe"}};
     EXPECT_EQ(texts, expected) << "exactly these six keys, in this order";
+}
+
+// The download library names itself too, so that Explorer shows what it is.
+TEST(DownloadLibraryResources, VersionRecordNamesBrisoltAndTarvik) {
+    const std::wstring library = BuildFolder() + L"dist\\RAVoduza_Download.dll";
+    rvz::UniqueModule module(::LoadLibraryExW(library.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    ASSERT_TRUE(module);
+    HRSRC found = ::FindResourceW(module.get(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16));
+    ASSERT_NE(found, nullptr);
+    const auto* data = static_cast<const char*>(::LockResource(::LoadResource(module.get(), found)));
+    const std::string record(data, ::SizeofResource(module.get(), found));
+    std::vector<std::string> errors;
+    const VersionNode root = ParseVersionNode(record, 0, errors);
+    EXPECT_TRUE(errors.empty());
+
+    std::map<std::wstring, std::wstring> texts;
+    for (const VersionNode& block : root.children)
+        if (block.key == L"StringFileInfo" && !block.children.empty())
+            for (const VersionNode& text : block.children[0].children) texts[text.key] = TextValue(text);
+    EXPECT_EQ(texts[L"CompanyName"], L"Brisolt");
+    EXPECT_EQ(texts[L"ProductName"], L"Tarvik");
+    EXPECT_EQ(texts[L"OriginalFilename"], L"RAVoduza_Download.dll");
+    EXPECT_FALSE(texts[L"FileDescription"].empty());
 }
 
 // A group icon directory entry as resources store it.
