@@ -6,6 +6,7 @@ Command line:
                  [--log FILE] [--background]
       Serves on 127.0.0.1:PORT and exits by itself after SECONDS (default 600).
       --root DIR     serves the files of DIR by name (GET /tarvik.exe -> DIR/tarvik.exe).
+      --root-rate R  sends those files at R bytes per second (the demo, to show progress).
       --pid-file F   writes the server's process id to F (removed on exit). A server
                      still running from an earlier run with the same pid file is stopped.
       --background   returns once the port is bound; the server runs on, detached.
@@ -84,6 +85,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "RAVoduzaTest/1"
     root = None
+    root_rate = None
 
     def log_message(self, *args):
         pass
@@ -254,12 +256,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.start_body(200, size)
         if self.head:
             return
+        chunk = 1 << 20 if self.root_rate is None else max(1, self.root_rate // 10)
+        begun = time.monotonic()
+        sent = 0
         with open(full, "rb") as source:
             while True:
-                data = source.read(1 << 20)
+                data = source.read(chunk)
                 if not data:
                     break
                 self.wfile.write(data)
+                sent += len(data)
+                if self.root_rate is not None:
+                    time.sleep(max(0.0, sent / self.root_rate - (time.monotonic() - begun)))
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
@@ -312,6 +320,7 @@ def serve(args):
     if args.pid_file:
         stop_by_pid(args.pid_file)
     Handler.root = os.path.abspath(args.root) if args.root else None
+    Handler.root_rate = args.root_rate
     try:
         server = Server(("127.0.0.1", args.port), Handler)
     except OSError as error:
@@ -350,6 +359,7 @@ def main():
     parser.add_argument("--port", type=int)
     parser.add_argument("--lifetime", type=float, default=600.0)
     parser.add_argument("--root")
+    parser.add_argument("--root-rate", type=int)
     parser.add_argument("--pid-file")
     parser.add_argument("--log")
     parser.add_argument("--background", action="store_true")
