@@ -46,6 +46,7 @@ int wmain(int argc, wchar_t** argv) {
         PollingWait(argv[2]);
     else
         rvz::RunAndWait(argv[2]);
-    std::printf("%.3f\n", CpuSeconds() - before);
+    const double used = CpuSeconds() - before;
+    std::printf("%.3f\n", used > 0 ? used : 0.0);
     return 0;
 }
