@@ -26,6 +26,18 @@ std::vector<std::string> ProductStarts(const std::wstring& program) {
 
 std::string LanguageFileName() { return GermanInterface() ? "RAVoduza_de.ini" : "RAVoduza_en.ini"; }
 
+// Waits for the loader's message box titled "Tarvik Loader", answers it with
+// OK, and expects the loader to end with the given code. Returns its text.
+std::wstring MessageBeforeTheEnd(Process& loader, DWORD exitCode) {
+    const MessageBoxSeen box = WaitForMessageBox(loader.id());
+    EXPECT_NE(box.window, nullptr) << "no message shown";
+    EXPECT_EQ(box.title, L"Tarvik Loader");
+    PressButton(box.window, IDOK);
+    EXPECT_TRUE(loader.Wait());
+    EXPECT_EQ(loader.ExitCode(), exitCode);
+    return box.text;
+}
+
 struct Installed : ::testing::Test {
     ScopedInstallRecord record;
 };
@@ -75,14 +87,8 @@ TEST_F(Installed, PositionWithArgumentsIsUsedAsWritten) {
 TEST_F(Installed, ProductThatCannotStartIsReported) {
     LoaderRun run;
     record.SetString(run.folder() + L"missing\\tarvik.exe");
-    Process& loader = run.Start();
-    const MessageBoxSeen box = WaitForMessageBox(loader.id());
-    ASSERT_NE(box.window, nullptr);
-    EXPECT_EQ(box.title, L"Tarvik Loader");
-    EXPECT_NE(box.text.find(L"missing\\tarvik.exe"), std::wstring::npos) << Utf8(box.text);
-    PressButton(box.window, IDOK);
-    ASSERT_TRUE(loader.Wait());
-    EXPECT_EQ(loader.ExitCode(), 1u);
+    const std::wstring text = MessageBeforeTheEnd(run.Start(), 1u);
+    EXPECT_NE(text.find(L"missing\\tarvik.exe"), std::wstring::npos) << Utf8(text);
 }
 
 struct NotInstalled : ::testing::Test {
@@ -150,26 +156,15 @@ TEST_F(NotInstalled, MissingRightsAreReportedWithoutAWizard) {
 
 TEST_F(NotInstalled, MissingLibraryIsNamed) {
     LoaderRun run(kDemoConfig, LoaderRun::Library::None);
-    Process& loader = run.Start();
-    const MessageBoxSeen box = WaitForMessageBox(loader.id());
-    ASSERT_NE(box.window, nullptr);
-    EXPECT_EQ(box.title, L"Tarvik Loader");
-    EXPECT_NE(box.text.find(run.folder() + L"RAVoduza_Download.dll"), std::wstring::npos) << Utf8(box.text);
-    PressButton(box.window, IDOK);
-    ASSERT_TRUE(loader.Wait());
-    EXPECT_EQ(loader.ExitCode(), 3u);
+    const std::wstring text = MessageBeforeTheEnd(run.Start(), 3u);
+    EXPECT_NE(text.find(run.folder() + L"RAVoduza_Download.dll"), std::wstring::npos) << Utf8(text);
 }
 
 TEST_F(NotInstalled, LibraryWithoutTheDownloadFunctionIsNamed) {
     LoaderRun run(kDemoConfig, LoaderRun::Library::Incomplete);
-    Process& loader = run.Start();
-    const MessageBoxSeen box = WaitForMessageBox(loader.id());
-    ASSERT_NE(box.window, nullptr);
-    EXPECT_NE(box.text.find(L"RAVoduza_Download.dll"), std::wstring::npos) << Utf8(box.text);
-    EXPECT_NE(box.text.find(L"rvdl_Download"), std::wstring::npos) << Utf8(box.text);
-    PressButton(box.window, IDOK);
-    ASSERT_TRUE(loader.Wait());
-    EXPECT_EQ(loader.ExitCode(), 3u);
+    const std::wstring text = MessageBeforeTheEnd(run.Start(), 3u);
+    EXPECT_NE(text.find(L"RAVoduza_Download.dll"), std::wstring::npos) << Utf8(text);
+    EXPECT_NE(text.find(L"rvdl_Download"), std::wstring::npos) << Utf8(text);
     EXPECT_TRUE(run.LibraryCalls().empty()) << "no option is set through half a library";
 }
 
@@ -178,12 +173,7 @@ TEST_F(NotInstalled, LibraryInTheCurrentFolderIsNeverLoaded) {
     TempFolder planted(L"rvz planted");
     CopyFileOrThrow(BuildFolder() + L"tests\\fakedl\\RAVoduza_Download.dll",
                     planted.path() + L"RAVoduza_Download.dll");
-    Process& loader = run.Start(planted.path());
-    const MessageBoxSeen box = WaitForMessageBox(loader.id());
-    ASSERT_NE(box.window, nullptr);
-    PressButton(box.window, IDOK);
-    ASSERT_TRUE(loader.Wait());
-    EXPECT_EQ(loader.ExitCode(), 3u);
+    MessageBeforeTheEnd(run.Start(planted.path()), 3u);
     EXPECT_FALSE(PathExists(planted.path() + L"rvdl_calls.log"));
 }
 
