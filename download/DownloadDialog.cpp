@@ -185,7 +185,7 @@ bool DownloadDialog::Create() {
 }
 
 void DownloadDialog::CreateControls() {
-    struct Spec {
+    struct Control {
         const wchar_t* windowClass;
         int id;
         DWORD style;
@@ -197,7 +197,7 @@ void DownloadDialog::CreateControls() {
     const int buttonTop = kFooterTop + (kHeight - kFooterTop - kButtonHeight) / 2;
     const int cancelLeft = right - kButtonWidth;
     const int retryLeft = cancelLeft - kButtonGap - kButtonWidth;
-    const Spec specs[] = {
+    const Control controls[] = {
         {L"STATIC", kHeadingId, kLabelStyle, {kMargin, 20, right, 48},
          texts_.Format(TextId::Heading, {{L"file", fileName_}})},
         {L"STATIC", kSourceId, kLabelStyle, {kMargin, 50, right, 70},
@@ -214,14 +214,14 @@ void DownloadDialog::CreateControls() {
         {L"BUTTON", kCancelId, kButtonStyle | WS_VISIBLE,
          {cancelLeft, buttonTop, right, buttonTop + kButtonHeight}, texts_.Get(TextId::Cancel)},
     };
-    for (const Spec& spec : specs) {
-        const HWND control = ::CreateWindowExW(
-            0, spec.windowClass, spec.text.c_str(), spec.style, Scale(spec.rect.left),
-            Scale(spec.rect.top), Scale(spec.rect.right - spec.rect.left),
-            Scale(spec.rect.bottom - spec.rect.top), window_.get(),
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), OwnModule(), nullptr);
-        const HFONT font = spec.id == kHeadingId ? headingFont_.get() : font_.get();
-        ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    for (const Control& control : controls) {
+        const HWND window = ::CreateWindowExW(
+            0, control.windowClass, control.text.c_str(), control.style, Scale(control.rect.left),
+            Scale(control.rect.top), Scale(control.rect.right - control.rect.left),
+            Scale(control.rect.bottom - control.rect.top), window_.get(),
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), OwnModule(), nullptr);
+        const HFONT font = control.id == kHeadingId ? headingFont_.get() : font_.get();
+        ::SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     }
     footerTop_ = Scale(kFooterTop);
 }
