@@ -62,19 +62,16 @@ std::wstring ModulePath() {
     }
 }
 
-bool HasAdministratorRights(HANDLE token) {
-    UniqueHandleKernel ownToken;
-    if (!token) {
-        if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, ownToken.put())) return false;
-        token = ownToken.get();
-    }
+bool HasAdministratorRights() {
+    UniqueHandleKernel token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
     LUID systemTime;
     if (!::LookupPrivilegeValueW(nullptr, SE_SYSTEMTIME_NAME, &systemTime)) return false;
 
     DWORD size = 0;
-    ::GetTokenInformation(token, TokenPrivileges, nullptr, 0, &size);
+    ::GetTokenInformation(token.get(), TokenPrivileges, nullptr, 0, &size);
     std::vector<BYTE> buffer(size);
-    if (size == 0 || !::GetTokenInformation(token, TokenPrivileges, buffer.data(), size, &size))
+    if (size == 0 || !::GetTokenInformation(token.get(), TokenPrivileges, buffer.data(), size, &size))
         return false;
     const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
     for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {

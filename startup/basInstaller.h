@@ -35,7 +35,7 @@ std::wstring ModulePath();
 
 // Whether the process may change the system time, the right that elevated
 // administrators hold and standard users lack. Asks; changes nothing.
-bool HasAdministratorRights(HANDLE token = nullptr);
+bool HasAdministratorRights();
 
 // The start-up pass. Ends the process after starting an installed product.
 // Returns true once the wizard is shown, false after the rights message.
