@@ -327,6 +327,24 @@ struct PeImage {
         }
         return bytes.size();
     }
+    // The code page of every resource data entry, walking the directory tree.
+    std::vector<DWORD> ResourceCodePages() const {
+        std::vector<DWORD> pages;
+        const size_t base = Offset(Optional().DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE].VirtualAddress);
+        CollectCodePages(base, base, pages);
+        return pages;
+    }
+    void CollectCodePages(size_t base, size_t directory, std::vector<DWORD>& pages) const {
+        const auto header = Read<IMAGE_RESOURCE_DIRECTORY>(bytes, directory);
+        const size_t count = header.NumberOfNamedEntries + header.NumberOfIdEntries;
+        for (size_t i = 0; i < count; ++i) {
+            const DWORD target = Read<DWORD>(bytes, directory + sizeof(header) + i * 8 + 4);
+            if (target & 0x80000000)
+                CollectCodePages(base, base + (target & 0x7FFFFFFF), pages);
+            else
+                pages.push_back(Read<IMAGE_RESOURCE_DATA_ENTRY>(bytes, base + target).CodePage);
+        }
+    }
     std::set<std::string> Imports() const {
         std::set<std::string> names;
         const DWORD table = Optional().DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
@@ -340,6 +358,12 @@ struct PeImage {
         return names;
     }
 };
+
+TEST(LoaderImage, EveryResourceNamesUtf16AsItsCodePage) {
+    const std::vector<DWORD> pages = PeImage(ShippedLoader()).ResourceCodePages();
+    EXPECT_EQ(pages.size(), 18u) << "twelve string blocks, manifest, version, icon group, two icons, picture";
+    for (DWORD page : pages) EXPECT_EQ(page, 1200u);
+}
 
 TEST(LoaderImage, ThirtyTwoBitGuiProgramImportingOnlySystemLibraries) {
     const PeImage image(ShippedLoader());
