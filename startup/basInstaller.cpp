@@ -3,6 +3,7 @@
 #include "CommandLines.h"
 #include "DownloadLibrary.h"
 #include "Handles.h"
+#include "InstallerTexts.h"
 #include "Strings.h"
 #include "WinError.h"
 #include "basFiles.h"
@@ -95,7 +96,8 @@ bool Main() {
     }
 
     const DownloadLibrary& library = DownloadLibrary::Get(values.folder);
-    library.SetOption(L"title", kWindowCaptionPrefix + values.appName);
+    // The download dialog carries the wizard's caption.
+    library.SetOption(L"title", InstallerCaption(values.appName));
     library.SetOption(L"language", values.folder + L"RAVoduza_" + ResString(IDS_LANGUAGE_CODE) + L".ini");
 
     if (!HasAdministratorRights()) {

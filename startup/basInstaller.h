@@ -16,7 +16,6 @@ constexpr wchar_t kInstallRecordKey[] = L"SOFTWARE\\Brisolt\\Tarvik\\Info";
 constexpr wchar_t kInstallRecordValue[] = L"Position";
 constexpr wchar_t kConfigFileName[] = L"RAVoduza_config.ini";
 constexpr wchar_t kApplicationTitle[] = L"Tarvik Loader";
-constexpr wchar_t kWindowCaptionPrefix[] = L"Setup - Tarvik + ";
 
 // The values read from the configuration file by Main, for the whole process.
 const std::wstring& AppName();

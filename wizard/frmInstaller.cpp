@@ -9,6 +9,7 @@
 #include "frmInstallerDesign.h"
 #include "resource.h"
 
+#include <array>
 #include <exception>
 #include <initializer_list>
 #include <memory>
@@ -133,12 +134,14 @@ private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
+    // The child windows in the order they are made, which is the Tab order.
+    std::array<Control*, 4> Controls() { return {&cmdInstall_, &cmdCancel_, &chkAutostart_, &fraSettings_}; }
     void CreateControl(Control& control);
     // Paints the surface elements bottom to top, off screen to avoid flicker.
     void Paint(HDC target) const;
     void OnPaint();
     // Gives the frame and the check box their designed colours.
-    LRESULT OnCtlColor(UINT message, HDC dc, HWND control) const;
+    LRESULT OnCtlColor(UINT message, HDC dc, HWND control);
     void OnCommand(int id, int code);
     // Keeps the focus on the last focused control across deactivation.
     void OnActivate(WORD state, bool minimized);
@@ -176,7 +179,7 @@ FrmInstaller::FrmInstaller() {
     ::CreateWindowExW(0, kClassName, design::kStoredCaption, kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                       frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, instance, this);
     if (!window_) ThrowLastError(L"CreateWindowEx");
-    for (Control* control : {&cmdInstall_, &cmdCancel_, &chkAutostart_, &fraSettings_}) CreateControl(*control);
+    for (Control* control : Controls()) CreateControl(*control);
     ::SendMessageW(chkAutostart_.hwnd, BM_SETCHECK, BST_CHECKED, 0);  // checked at every open
     lastFocus_ = cmdInstall_.hwnd;
 }
@@ -315,8 +318,8 @@ void FrmInstaller::OnPaint() {
     ::EndPaint(hwnd(), &paint);
 }
 
-LRESULT FrmInstaller::OnCtlColor(UINT message, HDC dc, HWND control) const {
-    for (const Control* c : {&cmdInstall_, &cmdCancel_, &chkAutostart_, &fraSettings_}) {
+LRESULT FrmInstaller::OnCtlColor(UINT message, HDC dc, HWND control) {
+    for (const Control* c : Controls()) {
         if (c->hwnd != control) continue;
         ::SetTextColor(dc, design::Resolve(c->design.foreColour));
         ::SetBkColor(dc, ::GetSysColor(c->design.backSystemColour));

@@ -1,5 +1,7 @@
 #include "WinTestSupport.h"
 
+#include "WinError.h"
+
 #include <stdexcept>
 
 namespace rvztest {
@@ -24,24 +26,9 @@ void PumpOwnMessages() {
 
 }  // namespace
 
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                        nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                          nullptr, nullptr);
-    return out;
-}
+std::string Utf8(const std::wstring& text) { return rvz::ToUtf8(text); }
 
-std::wstring Wide(const std::string& utf8) {
-    if (utf8.empty()) return {};
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                        nullptr, 0);
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-    return out;
-}
+std::wstring Wide(const std::string& utf8) { return rvz::FromUtf8(utf8); }
 
 std::wstring TestProgramFolder() {
     wchar_t path[MAX_PATH * 4];
