@@ -112,22 +112,6 @@ TEST_F(NotInstalled, SetsTitleAndLanguageBeforeShowingTheWizard) {
     EXPECT_EQ(run.LibraryCalls().size(), 2u) << "closing downloads nothing";
 }
 
-TEST_F(NotInstalled, MissingSectionGivesTheBareTitle) {
-    LoaderRun run("[Other]\r\nAppName=Demo\r\n");
-    Process& loader = run.Start();
-    ASSERT_NE(WaitForWindow(loader.id()), nullptr);
-    ASSERT_FALSE(run.LibraryCalls().empty());
-    EXPECT_EQ(run.LibraryCalls().front(), "SetOption|title|Setup - Tarvik + ");
-}
-
-TEST_F(NotInstalled, ValuesAreTrimmedOfBlanks) {
-    LoaderRun run("[Loader]\r\nAppName=   Demo App   \r\n");
-    Process& loader = run.Start();
-    ASSERT_NE(WaitForWindow(loader.id()), nullptr);
-    ASSERT_FALSE(run.LibraryCalls().empty());
-    EXPECT_EQ(run.LibraryCalls().front(), "SetOption|title|Setup - Tarvik + Demo App");
-}
-
 TEST_F(NotInstalled, MissingRightsAreReportedWithoutAWizard) {
     LoaderRun run;
     // A token without the right to change the system time: a standard user's.
@@ -192,6 +176,9 @@ TEST_F(NotInstalled, ConfigurationFilesOfEveryShape) {
     } cases[] = {
         {"missing", "", false, "Setup - Tarvik + "},
         {"empty", "", true, "Setup - Tarvik + "},
+        {"without the section", "[Other]\r\nAppName=Demo\r\n", true, "Setup - Tarvik + "},
+        {"blanks around the values", "[Loader]\r\nAppName=   Demo App   \r\n", true,
+         "Setup - Tarvik + Demo App"},
         // The stand-in library logs the ANSI text it was given (code page 1252).
         {"UTF-16", utf16, true, "Setup - Tarvik + D\xE9mo"},
         {"binary garbage", std::string("\x00\xFF\x1B[Loader\x00]\r\n\x80\x81=\xFE", 16), true,
