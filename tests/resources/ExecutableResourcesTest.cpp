@@ -28,7 +28,7 @@ T Read(const std::string& bytes, size_t offset) {
 class LoaderResources : public ::testing::Test {
 protected:
     void SetUp() override {
-        module_.reset(::LoadLibraryExW(ShippedLoader().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+        module_ = LoadAsData(ShippedLoader());
         ASSERT_TRUE(module_) << "cannot open " << Utf8(ShippedLoader());
     }
 
@@ -201,7 +201,7 @@ TEST_F(LoaderResources, VersionRecordInGermanWithTheTranslationFirst) {
 // The download library names itself too, so that Explorer shows what it is.
 TEST(DownloadLibraryResources, VersionRecordNamesBrisoltAndTarvik) {
     const std::wstring library = RAVODUZA_SHIPPED_DIR L"RAVoduza_Download.dll";
-    rvz::UniqueModule module(::LoadLibraryExW(library.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    const rvz::UniqueModule module = LoadAsData(library);
     ASSERT_TRUE(module);
     HRSRC found = ::FindResourceW(module.get(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16));
     ASSERT_NE(found, nullptr);
