@@ -5,6 +5,7 @@
 #include "Handles.h"
 #include "InstallRoad.h"
 #include "InstallerTexts.h"
+#include "RoadLock.h"
 #include "Strings.h"
 #include "WinError.h"
 #include "basFiles.h"
@@ -81,6 +82,13 @@ ExitCode Main(const LoaderConfig& config) {
     if (!ReadInstallRecord().empty()) {
         RunGridCommand(config.gridCommand);
         return kExitProductStarted;
+    }
+
+    // A double click must not run two wizards, downloads and setups at once.
+    const std::optional<RoadLock> lock = RoadLock::Take();
+    if (!lock) {
+        BringOtherLoaderToFront();
+        return kExitAnotherLoader;
     }
 
     try {

@@ -112,6 +112,34 @@ TEST_F(NotInstalled, SetsTitleAndLanguageBeforeShowingTheWizard) {
     EXPECT_EQ(run.LibraryCalls().size(), 2u) << "closing downloads nothing";
 }
 
+TEST_F(NotInstalled, SecondStartBringsTheFirstForwardAndNeverBlocksTheInstalledRoad) {
+    LoaderRun first;
+    HWND wizard = WaitForWindow(first.Start().id());
+    ASSERT_NE(wizard, nullptr);
+
+    LoaderRun second;
+    Process& again = second.Start();
+    ASSERT_TRUE(again.Wait());
+    EXPECT_EQ(again.ExitCode(), 9u);
+    EXPECT_TRUE(TopLevelWindows(again.id(), false).empty()) << "no second wizard";
+    EXPECT_TRUE(second.LibraryCalls().empty());
+    EXPECT_TRUE(first.process().Running());
+    EXPECT_EQ(::GetForegroundWindow(), wizard);
+
+    // Installed meanwhile (by hand, say): a start takes the installed road.
+    LoaderRun third;
+    const std::wstring program = InstallProduct(third.folder() + L"Tarvik\\");
+    record.SetString(program);
+    Process& installed = third.Start();
+    ASSERT_TRUE(installed.Wait());
+    EXPECT_EQ(installed.ExitCode(), 0u);
+    EXPECT_EQ(ProductStarts(program).size(), 1u);
+
+    ::PostMessageW(wizard, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(first.process().Wait());
+    EXPECT_EQ(first.process().ExitCode(), 7u);
+}
+
 TEST_F(NotInstalled, MissingRightsAreReportedWithoutAWizard) {
     LoaderRun run;
     // A token without the right to change the system time: a standard user's.
