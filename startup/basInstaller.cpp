@@ -28,8 +28,12 @@ void StartProcess(const std::wstring& commandLine) {
     PROCESS_INFORMATION info{};
     std::wstring line = commandLine;  // CreateProcessW may write into it
     if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &info))
-        ThrowLastError(L"Could not start " + commandLine);
+                          &startup, &info)) {
+        // The loader's words in the user's language, the reason in the system's.
+        const std::wstring reason = SystemErrorText(::GetLastError());
+        throw std::runtime_error(ToUtf8(ResString(IDS_PRODUCT_CANNOT_START) + L"\r\n\r\n" +
+                                        commandLine + L"\r\n" + reason));
+    }
     ProcessHandles::Adopt(info);  // not kept: the product runs on its own
 }
 

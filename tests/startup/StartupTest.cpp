@@ -86,9 +86,15 @@ TEST_F(Installed, PositionWithArgumentsIsUsedAsWritten) {
 
 TEST_F(Installed, ProductThatCannotStartIsReported) {
     LoaderRun run;
-    record.SetString(run.folder() + L"missing\\tarvik.exe");
+    // There, but no program: a damaged installation.
+    ::CreateDirectoryW((run.folder() + L"Tarvik").c_str(), nullptr);
+    WriteFileBytes(run.folder() + L"Tarvik\\tarvik.exe", "not a program");
+    record.SetString(run.folder() + L"Tarvik\\tarvik.exe");
     const std::wstring text = MessageBeforeTheEnd(run.Start(), 1u);
-    EXPECT_NE(text.find(L"missing\\tarvik.exe"), std::wstring::npos) << Utf8(text);
+    // The loader's own words in the user's language, then the file.
+    EXPECT_EQ(text.rfind(GermanInterface() ? L"Tarvik konnte nicht gestartet werden:"
+                                           : L"Tarvik could not be started:", 0), 0u) << Utf8(text);
+    EXPECT_NE(text.find(L"Tarvik\\tarvik.exe"), std::wstring::npos) << Utf8(text);
 }
 
 struct NotInstalled : ::testing::Test {
