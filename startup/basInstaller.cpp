@@ -42,9 +42,9 @@ void StartProcess(const std::wstring& commandLine) {
 LoaderConfig ReadLoaderConfig(const std::wstring& modulePath) {
     LoaderConfig config;
     config.folder = GetDirectoryPart(modulePath);
-    const std::wstring file = config.folder + kConfigFileName;
-    config.appName = Trim(ReadIniString(file, L"Loader", L"AppName", L""));
-    config.gridCommand = Trim(ReadIniString(file, L"Loader", L"GridCommand", L""));
+    const IniFile file(config.folder + kConfigFileName);
+    config.appName = Trim(file.Read(L"Loader", L"AppName"));
+    config.gridCommand = Trim(file.Read(L"Loader", L"GridCommand"));
     return config;
 }
 

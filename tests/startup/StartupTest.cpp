@@ -215,6 +215,11 @@ TEST_F(NotInstalled, ConfigurationFilesOfEveryShape) {
          "Setup - Tarvik + Demo App"},
         // The stand-in library logs the ANSI text it was given (code page 1252).
         {"UTF-16", utf16, true, "Setup - Tarvik + D\xE9mo"},
+        {"UTF-8 as Notepad saves it", "[Loader]\r\nAppName=M\xC3\xBCller Grid\r\n", true,
+         "Setup - Tarvik + M\xFCller Grid"},
+        {"UTF-8 with a byte order mark", "\xEF\xBB\xBF[Loader]\r\nAppName=M\xC3\xBCller Grid\r\n", true,
+         "Setup - Tarvik + M\xFCller Grid"},
+        {"ANSI", "[Loader]\r\nAppName=M\xFCller Grid\r\n", true, "Setup - Tarvik + M\xFCller Grid"},
         {"binary garbage", std::string("\x00\xFF\x1B[Loader\x00]\r\n\x80\x81=\xFE", 16), true,
          "Setup - Tarvik + "},
         {"300 characters", "[Loader]\r\nAppName=" + std::string(300, 'a') + "\r\n", true,
@@ -232,6 +237,10 @@ TEST_F(NotInstalled, ConfigurationFilesOfEveryShape) {
         ::PostMessageW(wizard, WM_CLOSE, 0, 0);
         EXPECT_TRUE(loader.Wait());
     }
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    for (const std::wstring& name : ListFolder(temp))
+        EXPECT_NE(name.rfind(L"rvc", 0), 0u) << "a copy of a configuration was left: " << Utf8(name);
 }
 
 // Install records that are no install position: the product counts as not
