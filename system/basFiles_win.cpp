@@ -6,7 +6,6 @@
 #include "WinError.h"
 
 #include <sddl.h>
-#include <shellapi.h>
 
 namespace rvz {
 
@@ -31,6 +30,32 @@ void DispatchPendingMessages(bool& quitSeen, WPARAM& quitCode) {
         ::TranslateMessage(&msg);
         ::DispatchMessageW(&msg);
     }
+}
+
+// Deletes what is in the folder and the folder, as far as possible. Links
+// (junctions) are removed, never followed: only the folder's own files go.
+void DeleteTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW entry;
+    const UniqueFind find(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    if (find) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring path = folder + L"\\" + name;
+            const DWORD attributes = entry.dwFileAttributes;
+            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                DeleteTree(path);
+                continue;
+            }
+            if (attributes & FILE_ATTRIBUTE_READONLY)
+                ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+            if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+                ::RemoveDirectoryW(path.c_str());
+            else
+                ::DeleteFileW(path.c_str());
+        } while (::FindNextFileW(find.get(), &entry));
+    }
+    ::RemoveDirectoryW(folder.c_str());
 }
 
 }  // namespace
@@ -62,15 +87,9 @@ std::wstring CreateTempDirectory() {
 
 bool RemoveWorkDirectory(const std::wstring& path) {
     if (path.empty()) return false;
-    std::wstring from = path;
-    from.push_back(L'\0');  // the shell takes a list ending in two NULs
     // A program that has just ended may hold its own file for a moment.
     for (int attempt = 0; attempt < 20; ++attempt) {
-        SHFILEOPSTRUCTW operation{};
-        operation.wFunc = FO_DELETE;
-        operation.pFrom = from.c_str();
-        operation.fFlags = FOF_NO_UI;  // no questions, no progress, no recycle bin
-        ::SHFileOperationW(&operation);
+        DeleteTree(path);
         if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
         ::Sleep(100);
     }
