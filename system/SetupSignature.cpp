@@ -37,37 +37,41 @@ Function* Entry(const UniqueModule& module, const char* name) {
     return reinterpret_cast<Function*>(reinterpret_cast<void*>(address));
 }
 
+// A member per system function: a pointer of the function's own type, named
+// like it, filled in when the API is loaded.
+#define RVZ_SYSTEM_FUNCTION(module, name) \
+    decltype(::name)* name = Entry<decltype(::name)>(module, #name)
+
 // The trust and certificate functions one check calls.
 struct TrustApi {
     UniqueModule wintrust = LoadSystemLibrary(L"wintrust.dll");
     UniqueModule crypt32 = LoadSystemLibrary(L"crypt32.dll");
-    decltype(::WinVerifyTrust)* verifyTrust =
-        Entry<decltype(::WinVerifyTrust)>(wintrust, "WinVerifyTrust");
-    decltype(::WTHelperProvDataFromStateData)* providerData =
-        Entry<decltype(::WTHelperProvDataFromStateData)>(wintrust, "WTHelperProvDataFromStateData");
-    decltype(::WTHelperGetProvSignerFromChain)* signer =
-        Entry<decltype(::WTHelperGetProvSignerFromChain)>(wintrust, "WTHelperGetProvSignerFromChain");
-    decltype(::WTHelperGetProvCertFromChain)* certificate =
-        Entry<decltype(::WTHelperGetProvCertFromChain)>(wintrust, "WTHelperGetProvCertFromChain");
-    decltype(::CertGetNameStringW)* nameString =
-        Entry<decltype(::CertGetNameStringW)>(crypt32, "CertGetNameStringW");
-    decltype(::CryptEncodeObjectEx)* encode =
-        Entry<decltype(::CryptEncodeObjectEx)>(crypt32, "CryptEncodeObjectEx");
+    RVZ_SYSTEM_FUNCTION(wintrust, WinVerifyTrust);
+    RVZ_SYSTEM_FUNCTION(wintrust, WTHelperProvDataFromStateData);
+    RVZ_SYSTEM_FUNCTION(wintrust, WTHelperGetProvSignerFromChain);
+    RVZ_SYSTEM_FUNCTION(wintrust, WTHelperGetProvCertFromChain);
+    RVZ_SYSTEM_FUNCTION(crypt32, CertGetNameStringW);
+    RVZ_SYSTEM_FUNCTION(crypt32, CryptEncodeObjectEx);
 };
+
+#undef RVZ_SYSTEM_FUNCTION
 
 // The subject's simple display name: what Explorer's "Digital Signatures"
 // tab lists as the signer.
 std::wstring SimpleDisplayName(const TrustApi& api, PCCERT_CONTEXT certificate) {
-    const DWORD size = api.nameString(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
+    const DWORD size =
+        api.CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
     std::wstring name(size, L'\0');
-    api.nameString(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name.data(), size);
+    api.CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name.data(),
+                           size);
     name.resize(size > 0 ? size - 1 : 0);  // without the terminating NUL
     return name;
 }
 
 std::string Sha256Hex(const BYTE* data, DWORD size) {
     UniqueCryptProvider provider;
-    if (!::CryptAcquireContextW(provider.put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
+    if (!::CryptAcquireContextW(provider.put(), nullptr, nullptr, PROV_RSA_AES,
+                                CRYPT_VERIFYCONTEXT))
         ThrowLastError(L"CryptAcquireContext");
     UniqueCryptHash hash;
     if (!::CryptCreateHash(provider.get(), CALG_SHA_256, 0, 0, hash.put()) ||
@@ -91,16 +95,17 @@ std::string Sha256Hex(const BYTE* data, DWORD size) {
 std::string KeySha256Hex(const TrustApi& api, PCCERT_CONTEXT certificate) {
     UniqueLocal encoded;
     DWORD size = 0;
-    if (!api.encode(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO,
-                    &certificate->pCertInfo->SubjectPublicKeyInfo, CRYPT_ENCODE_ALLOC_FLAG, nullptr,
-                    encoded.put(), &size))
+    if (!api.CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO,
+                                 &certificate->pCertInfo->SubjectPublicKeyInfo,
+                                 CRYPT_ENCODE_ALLOC_FLAG, nullptr, encoded.put(), &size))
         ThrowLastError(L"CryptEncodeObjectEx");
     return Sha256Hex(static_cast<const BYTE*>(encoded.get()), size);
 }
 
 std::string LowerCase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    std::transform(text.begin(), text.end(), text.begin(), [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
     return text;
 }
 
@@ -116,7 +121,8 @@ bool MeansUnsigned(LONG status, DWORD lastError) {
 
 }  // namespace
 
-SignatureVerdict CheckPublisher(const std::wstring& file, const std::vector<std::wstring>& publishers,
+SignatureVerdict CheckPublisher(const std::wstring& file,
+                                const std::vector<std::wstring>& publishers,
                                 const std::vector<std::string>& keySha256Hex) {
     const TrustApi api;
 
@@ -137,11 +143,11 @@ SignatureVerdict CheckPublisher(const std::wstring& file, const std::vector<std:
     const HWND noUser = static_cast<HWND>(INVALID_HANDLE_VALUE);
 
     SignatureVerdict verdict;
-    verdict.status = api.verifyTrust(noUser, &action, &data);
+    verdict.status = api.WinVerifyTrust(noUser, &action, &data);
     const DWORD lastError = ::GetLastError();
     const ScopeExit close([&] {
         data.dwStateAction = WTD_STATEACTION_CLOSE;
-        api.verifyTrust(noUser, &action, &data);
+        api.WinVerifyTrust(noUser, &action, &data);
     });
     if (verdict.status != 0) {
         verdict.result = MeansUnsigned(verdict.status, lastError) ? SignatureResult::Unsigned
@@ -149,9 +155,11 @@ SignatureVerdict CheckPublisher(const std::wstring& file, const std::vector<std:
         return verdict;
     }
 
-    CRYPT_PROVIDER_DATA* provider = api.providerData(data.hWVTStateData);
-    CRYPT_PROVIDER_SGNR* signer = provider ? api.signer(provider, 0, FALSE, 0) : nullptr;
-    CRYPT_PROVIDER_CERT* certificate = signer ? api.certificate(signer, 0) : nullptr;
+    CRYPT_PROVIDER_DATA* provider = api.WTHelperProvDataFromStateData(data.hWVTStateData);
+    CRYPT_PROVIDER_SGNR* signer =
+        provider ? api.WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+    CRYPT_PROVIDER_CERT* certificate =
+        signer ? api.WTHelperGetProvCertFromChain(signer, 0) : nullptr;
     if (!certificate || !certificate->pCert) return verdict;  // trusted, but no signer: Damaged
 
     verdict.publisher = SimpleDisplayName(api, certificate->pCert);
@@ -161,8 +169,9 @@ SignatureVerdict CheckPublisher(const std::wstring& file, const std::vector<std:
     }
     if (!keySha256Hex.empty()) {
         const std::string key = KeySha256Hex(api, certificate->pCert);
-        const bool pinned = std::any_of(keySha256Hex.begin(), keySha256Hex.end(),
-                                        [&](const std::string& pin) { return LowerCase(pin) == key; });
+        const bool pinned =
+            std::any_of(keySha256Hex.begin(), keySha256Hex.end(),
+                        [&](const std::string& pin) { return LowerCase(pin) == key; });
         if (!pinned) {
             verdict.result = SignatureResult::OtherKey;
             return verdict;

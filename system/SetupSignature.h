@@ -31,7 +31,8 @@ struct SignatureVerdict {
 // empty, the accepted SHA-256 hashes of the signer's SubjectPublicKeyInfo in
 // hex (either case). Throws WinError when the system's trust functions
 // cannot be loaded.
-SignatureVerdict CheckPublisher(const std::wstring& file, const std::vector<std::wstring>& publishers,
+SignatureVerdict CheckPublisher(const std::wstring& file,
+                                const std::vector<std::wstring>& publishers,
                                 const std::vector<std::string>& keySha256Hex);
 
 // The build's RAVODUZA_SETUP_PUBLISHER and RAVODUZA_SETUP_KEY_SHA256, defined

@@ -42,13 +42,14 @@ TEST(CheckPublisher, SignedUnsignedDamagedAndForeignSetups) {
     } cases[] = {
         {"accepted by name", L"signed.exe", {L"Brisolt GmbH"}, {}, SignatureResult::Accepted,
          L"Brisolt GmbH"},
-        {"accepted by name and key, among others", L"signed.exe", {L"Other Vendor", L"Brisolt GmbH"},
-         {otherPin, UpperCase(keyA)}, SignatureResult::Accepted, L"Brisolt GmbH"},
+        {"accepted by name and key, among others", L"signed.exe",
+         {L"Other Vendor", L"Brisolt GmbH"}, {otherPin, UpperCase(keyA)},
+         SignatureResult::Accepted, L"Brisolt GmbH"},
         {"unsigned", L"unsigned.exe", {L"Brisolt GmbH"}, {}, SignatureResult::Unsigned, L""},
         {"one byte changed after signing", L"damaged.exe", {L"Brisolt GmbH"}, {keyA},
          SignatureResult::Damaged, L""},
-        {"other publisher", L"other_publisher.exe", {L"Brisolt GmbH"}, {}, SignatureResult::OtherPublisher,
-         L"Other Vendor"},
+        {"other publisher", L"other_publisher.exe", {L"Brisolt GmbH"}, {},
+         SignatureResult::OtherPublisher, L"Other Vendor"},
         {"other publisher with its key pinned", L"other_publisher.exe", {L"Brisolt GmbH"}, {keyA},
          SignatureResult::OtherPublisher, L"Other Vendor"},
         {"names are exact", L"signed.exe", {L"brisolt gmbh", L"Brisolt"}, {},
@@ -62,7 +63,8 @@ TEST(CheckPublisher, SignedUnsignedDamagedAndForeignSetups) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const SignatureVerdict verdict = CheckPublisher(Signatures() + c.file, c.publishers, c.keys);
+        const SignatureVerdict verdict =
+            CheckPublisher(Signatures() + c.file, c.publishers, c.keys);
         EXPECT_EQ(verdict.result, c.result) << "WinVerifyTrust: 0x" << std::hex << verdict.status;
         EXPECT_EQ(verdict.publisher, c.publisher);
     }
@@ -78,9 +80,10 @@ TEST(CheckPublisher, MissingFileIsNoAcceptedSetup) {
 // The lists a loader is built with reach the program as written in CMake,
 // quotes, backslashes, letters beyond ASCII and upper-case hex included.
 TEST(ConfiguredPublishers, ListsOfTheBuild) {
-    EXPECT_EQ(ConfiguredPublishers(),
-              (std::vector<std::wstring>{L"Brisolt GmbH", L"Quote \"AG\"", L"Back\\slash", L"M\u00fcller"}));
-    EXPECT_EQ(ConfiguredKeySha256(), (std::vector<std::string>{std::string(64, 'a'), std::string(64, '0')}));
+    EXPECT_EQ(ConfiguredPublishers(), (std::vector<std::wstring>{L"Brisolt GmbH", L"Quote \"AG\"",
+                                                                 L"Back\\slash", L"M\u00fcller"}));
+    EXPECT_EQ(ConfiguredKeySha256(),
+              (std::vector<std::string>{std::string(64, 'a'), std::string(64, '0')}));
 }
 
 }  // namespace
