@@ -78,12 +78,13 @@ TEST(CheckPublisher, MissingFileIsNoAcceptedSetup) {
 }
 
 // The lists a loader is built with reach the program as written in CMake,
-// quotes, backslashes, letters beyond ASCII and upper-case hex included.
+// quotes, backslashes, letters beyond ASCII and upper-case hex included; the
+// pin of key A made when configuring is the key of the test-time certificate.
 TEST(ConfiguredPublishers, ListsOfTheBuild) {
     EXPECT_EQ(ConfiguredPublishers(), (std::vector<std::wstring>{L"Brisolt GmbH", L"Quote \"AG\"",
                                                                  L"Back\\slash", L"M\u00fcller"}));
     EXPECT_EQ(ConfiguredKeySha256(),
-              (std::vector<std::string>{std::string(64, 'a'), std::string(64, '0')}));
+              (std::vector<std::string>{KeyA(), std::string(64, '0')}));
 }
 
 }  // namespace
