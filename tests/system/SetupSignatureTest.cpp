@@ -32,6 +32,8 @@ TEST(CheckPublisher, SignedUnsignedDamagedAndForeignSetups) {
     const std::string keyA = KeyA();
     ASSERT_EQ(keyA.size(), 64u);
     const std::string otherPin(64, '0');
+    const std::wstring brisolt = L"Brisolt GmbH", other = L"Other Vendor";
+    using R = SignatureResult;
     const struct {
         const char* name;
         const wchar_t* file;
@@ -40,26 +42,20 @@ TEST(CheckPublisher, SignedUnsignedDamagedAndForeignSetups) {
         SignatureResult result;
         std::wstring publisher;
     } cases[] = {
-        {"accepted by name", L"signed.exe", {L"Brisolt GmbH"}, {}, SignatureResult::Accepted,
-         L"Brisolt GmbH"},
-        {"accepted by name and key, among others", L"signed.exe",
-         {L"Other Vendor", L"Brisolt GmbH"}, {otherPin, UpperCase(keyA)},
-         SignatureResult::Accepted, L"Brisolt GmbH"},
-        {"unsigned", L"unsigned.exe", {L"Brisolt GmbH"}, {}, SignatureResult::Unsigned, L""},
-        {"one byte changed after signing", L"damaged.exe", {L"Brisolt GmbH"}, {keyA},
-         SignatureResult::Damaged, L""},
-        {"other publisher", L"other_publisher.exe", {L"Brisolt GmbH"}, {},
-         SignatureResult::OtherPublisher, L"Other Vendor"},
-        {"other publisher with its key pinned", L"other_publisher.exe", {L"Brisolt GmbH"}, {keyA},
-         SignatureResult::OtherPublisher, L"Other Vendor"},
-        {"names are exact", L"signed.exe", {L"brisolt gmbh", L"Brisolt"}, {},
-         SignatureResult::OtherPublisher, L"Brisolt GmbH"},
-        {"right name, other key, key pinned", L"other_key.exe", {L"Brisolt GmbH"}, {keyA},
-         SignatureResult::OtherKey, L"Brisolt GmbH"},
-        {"right name, other key, no pin", L"other_key.exe", {L"Brisolt GmbH"}, {},
-         SignatureResult::Accepted, L"Brisolt GmbH"},
-        {"signed with the key of another pin only", L"signed.exe", {L"Brisolt GmbH"}, {otherPin},
-         SignatureResult::OtherKey, L"Brisolt GmbH"},
+        {"accepted by name", L"signed.exe", {brisolt}, {}, R::Accepted, brisolt},
+        {"accepted by name and key, among others", L"signed.exe", {other, brisolt},
+         {otherPin, UpperCase(keyA)}, R::Accepted, brisolt},
+        {"unsigned", L"unsigned.exe", {brisolt}, {}, R::Unsigned, L""},
+        {"one byte changed after signing", L"damaged.exe", {brisolt}, {keyA}, R::Damaged, L""},
+        {"other publisher", L"other_publisher.exe", {brisolt}, {}, R::OtherPublisher, other},
+        {"other publisher, key pinned", L"other_publisher.exe", {brisolt}, {keyA},
+         R::OtherPublisher, other},
+        {"names are exact", L"signed.exe", {L"brisolt gmbh", L"Brisolt"}, {}, R::OtherPublisher,
+         brisolt},
+        {"right name, other key, key pinned", L"other_key.exe", {brisolt}, {keyA}, R::OtherKey,
+         brisolt},
+        {"right name, other key, no pin", L"other_key.exe", {brisolt}, {}, R::Accepted, brisolt},
+        {"the key of another pin only", L"signed.exe", {brisolt}, {otherPin}, R::OtherKey, brisolt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
