@@ -6,10 +6,19 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
 namespace rvz {
+
+// Verdicts by name in failure messages.
+void PrintTo(SignatureResult result, std::ostream* out) {
+    static const char* const names[] = {"Accepted", "Unsigned", "Damaged", "OtherPublisher",
+                                        "OtherKey"};
+    *out << names[static_cast<int>(result)];
+}
+
 namespace {
 
 using namespace rvztest;
