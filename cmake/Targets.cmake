@@ -1,5 +1,6 @@
 # How every target of this project is built. Flags belong to targets, not to
 # the directory: each target calls ravoduza_target() after it is made.
+include(${CMAKE_CURRENT_LIST_DIR}/Reproducible.cmake)
 
 # ravoduza_target(TARGET [WIDE_ENTRY]): the project's definitions, warnings
 # and, with MinGW, small code and a statically linked runtime, so that the
@@ -37,6 +38,7 @@ function(ravoduza_target target)
       target_link_options(${target} PRIVATE -municode)
     endif()
   endif()
+  ravoduza_reproducible(${target})
 endfunction()
 
 # ravoduza_shipped_binary(TARGET): what every shipped binary gets beyond that.
