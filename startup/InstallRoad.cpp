@@ -2,6 +2,7 @@
 
 #include "CommandLines.h"
 #include "Handles.h"
+#include "SetupSignature.h"
 #include "Strings.h"
 #include "WinError.h"
 #include "basFiles.h"
@@ -25,6 +26,21 @@ std::wstring AnsiSafeFolder(const std::wstring& folder) {
     return std::wstring(shortName, length);
 }
 
+// Why the setup is refused, in the user's language; nothing when it may run.
+std::optional<std::wstring> PublisherRefusal(const std::wstring& setupPath) {
+    if (ConfiguredPublishers().empty()) return std::nullopt;  // built to run it unchecked
+    const SignatureVerdict verdict =
+        CheckPublisher(setupPath, ConfiguredPublishers(), ConfiguredKeySha256());
+    switch (verdict.result) {
+        case SignatureResult::Accepted: return std::nullopt;
+        case SignatureResult::Unsigned: return ResString(IDS_SIGNATURE_MISSING);
+        case SignatureResult::Damaged: return ResString(IDS_SIGNATURE_DAMAGED);
+        case SignatureResult::OtherPublisher: return ResString(IDS_OTHER_PUBLISHER) + L" " + verdict.publisher;
+        case SignatureResult::OtherKey: return ResString(IDS_OTHER_KEY);
+    }
+    return ResString(IDS_SIGNATURE_DAMAGED);
+}
+
 // The steps inside the work directory; it is gone when this returns or throws.
 // The outcome when the road ends here; nothing when the product is installed.
 std::optional<ExitCode> DownloadAndRunSetup(const DownloadLibrary& library, bool autostart) {
@@ -36,6 +52,12 @@ std::optional<ExitCode> DownloadAndRunSetup(const DownloadLibrary& library, bool
     library.Download(nullptr, DownloadUrl(), folder + kSetupFileName);
     // The library's dialog has told the user why.
     if (!FileExists(setupPath)) return kExitDownloadFailed;
+    // It runs with administrator rights: only the vendor's own setup.
+    if (const auto refusal = PublisherRefusal(setupPath)) {
+        const std::wstring text = ResString(IDS_SETUP_NOT_SIGNED) + L"\r\n\r\n" + *refusal;
+        ::MessageBoxW(nullptr, text.c_str(), kApplicationTitle, MB_OK | MB_ICONERROR);
+        return kExitSetupNotSigned;
+    }
 
     RunAndWait(SetupCommandLine(setupPath, autostart));
     if (ReadInstallRecord().empty()) return kExitNotInstalled;
