@@ -2,6 +2,7 @@
 // processes under Wine.
 #include "CommandLines.h"
 #include "Handles.h"
+#include "RunLog.h"
 #include "WinTestSupport.h"
 #include "basFiles.h"
 #include "basRegistry.h"
@@ -441,6 +442,67 @@ TEST(RestrictDllSearch, WithSetDefaultDllDirectories) {
 TEST(RestrictDllSearch, WithoutItAsOnAnOldWindows7) {
     // user32 has no SetDefaultDllDirectories: the older road is taken.
     ExpectPlantedLibraryIgnoredAfter([] { RestrictDllSearch(::GetModuleHandleW(L"user32.dll")); });
+}
+
+TEST(RunLog, LinesAreUtf8WithTheirTime) {
+    TempFolder temp;
+    const TemporaryFolderAt redirected(temp.path());
+    std::wstring path;
+    {
+        RunLog log = RunLog::Open();
+        path = log.Path();
+        ASSERT_FALSE(path.empty());
+        EXPECT_EQ(GetDirectoryPart(path), temp.path());
+        EXPECT_TRUE(std::regex_match(Utf8(GetFileNamePart(path)),
+                                     std::regex("RAVoduza-20[0-9]{6}-[0-9]{6}\\.log")))
+            << Utf8(path);
+        log.Write(L"Download from http://127.0.0.1/tarvik.exe");
+        log.Write(L"Größe: 5 MB – fertig");
+        EXPECT_NE(RunLog::Open().Path(), path) << "a second run in the same second";
+    }
+    const std::string bytes = ReadFileBytes(path);
+    ASSERT_EQ(bytes.substr(0, 3), "\xEF\xBB\xBF");
+    EXPECT_TRUE(std::regex_match(
+        bytes.substr(3),
+        std::regex("[0-2][0-9]:[0-5][0-9]:[0-5][0-9]\\.[0-9]{3}  Download from http://127\\.0\\.0\\.1/tarvik\\.exe\r\n"
+                   "[0-2][0-9]:[0-5][0-9]:[0-5][0-9]\\.[0-9]{3}  " + Utf8(L"Größe: 5 MB – fertig") + "\r\n")))
+        << bytes;
+}
+
+TEST(RunLog, TheLastTenAreKept) {
+    TempFolder temp;
+    const TemporaryFolderAt redirected(temp.path());
+    // Nine earlier runs, two of them in the same second; the oldest is the
+    // one without a number.
+    const std::vector<std::wstring> earlier = {
+        L"RAVoduza-20250101-000000.log",   L"RAVoduza-20250101-000000-2.log",
+        L"RAVoduza-20250101-000000-10.log", L"RAVoduza-20250102-000000.log",
+        L"RAVoduza-20250103-000000.log",   L"RAVoduza-20250104-000000.log",
+        L"RAVoduza-20250105-000000.log",   L"RAVoduza-20250106-000000.log",
+        L"RAVoduza-20250107-000000.log"};
+    for (const std::wstring& name : earlier) WriteFileBytes(temp.path() + name, "earlier");
+    const std::vector<std::wstring> others = {L"RAVoduza-notes.log", L"RAVoduza-20250101-0000.log",
+                                              L"tarvik.log"};
+    for (const std::wstring& name : others) WriteFileBytes(temp.path() + name, "not a log of a run");
+
+    const RunLog tenth = RunLog::Open();
+    EXPECT_EQ(ListFolder(temp.path()).size(), earlier.size() + others.size() + 1) << "ten are kept";
+    const RunLog eleventh = RunLog::Open();
+    EXPECT_FALSE(PathExists(temp.path() + earlier[0])) << "the oldest stays";
+    const RunLog twelfth = RunLog::Open();
+    EXPECT_FALSE(PathExists(temp.path() + earlier[1]));
+    for (size_t i = 2; i < earlier.size(); ++i) EXPECT_TRUE(PathExists(temp.path() + earlier[i]));
+    for (const std::wstring& name : others) EXPECT_TRUE(PathExists(temp.path() + name));
+    for (const RunLog* log : {&tenth, &eleventh, &twelfth}) EXPECT_TRUE(FileExists(log->Path()));
+}
+
+TEST(RunLog, AFolderThatCannotBeUsedLeavesTheLogOff) {
+    TempFolder temp;
+    const TemporaryFolderAt redirected(temp.path() + L"missing");
+    RunLog log = RunLog::Open();
+    EXPECT_TRUE(log.Path().empty());
+    log.Write(L"goes nowhere");
+    EXPECT_TRUE(ListFolder(temp.path()).empty());
 }
 
 // A real installer, built with NSIS, run as the loader runs the setup:
