@@ -213,9 +213,9 @@ TEST(FileExists, FilesOfAnyLengthButNotFoldersOrNothing) {
     EXPECT_FALSE(FileExists(L"C:\\bad<>|name"));
 }
 
-// Only a locked file is worth waiting for: these are refused at once, with
-// the system's reason.
-TEST(RunAndWait, ProgramThatCannotStartIsNotStartedWithTheSystemsReason) {
+// Only a locked file is worth waiting for: a program that is missing or is
+// none is refused at once, with the system's reason.
+TEST(RunAndWait, MissingProgramReturnsAtOnce) {
     TempFolder folder;
     WriteFileBytes(folder.path() + L"not a program.exe", "This is text, not a program.\r\n");
     const struct {
