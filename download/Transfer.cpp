@@ -1,14 +1,19 @@
 #include "Transfer.h"
 
-#include "DownloadHandles.h"
-#include "basFiles.h"
+#include "Handles.h"
 #include "WinError.h"
+#include "basFiles.h"
+
+#include <wininet.h>
 
 #include <atomic>
 #include <functional>
 #include <vector>
 
 namespace rvdl {
+
+using rvz::ExclusiveLock;
+using UniqueInternet = rvz::UniqueNullHandle<HINTERNET, &::InternetCloseHandle>;
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include "CommandLines.h"
 #include "DownloadLibrary.h"
 #include "Handles.h"
+#include "InstallRoad.h"
 #include "InstallerTexts.h"
 #include "Strings.h"
 #include "WinError.h"
@@ -16,17 +17,6 @@
 namespace rvz {
 
 namespace {
-
-struct LoaderValues {
-    std::wstring appName;
-    std::wstring gridCommand;
-    std::wstring folder;
-};
-
-LoaderValues& Values() {
-    static LoaderValues values;
-    return values;
-}
 
 // Starts a command line with its window shown normally, without waiting.
 void StartProcess(const std::wstring& commandLine) {
@@ -44,9 +34,14 @@ void StartProcess(const std::wstring& commandLine) {
 
 }  // namespace
 
-const std::wstring& AppName() { return Values().appName; }
-const std::wstring& GridCommand() { return Values().gridCommand; }
-const std::wstring& LoaderFolder() { return Values().folder; }
+LoaderConfig ReadLoaderConfig(const std::wstring& modulePath) {
+    LoaderConfig config;
+    config.folder = GetDirectoryPart(modulePath);
+    const std::wstring file = config.folder + kConfigFileName;
+    config.appName = Trim(ReadIniString(file, L"Loader", L"AppName", L""));
+    config.gridCommand = Trim(ReadIniString(file, L"Loader", L"GridCommand", L""));
+    return config;
+}
 
 std::wstring ReadInstallRecord() {
     return RegReadString(HKEY_LOCAL_MACHINE, kInstallRecordKey, kInstallRecordValue);
@@ -82,31 +77,31 @@ bool HasAdministratorRights() {
     return false;
 }
 
-bool Main() {
-    LoaderValues& values = Values();
-    values.folder = GetDirectoryPart(ModulePath());
-
-    const std::wstring config = values.folder + kConfigFileName;
-    values.appName = Trim(ReadIniString(config, L"Loader", L"AppName", L""));
-    values.gridCommand = Trim(ReadIniString(config, L"Loader", L"GridCommand", L""));
-
+ExitCode Main(const LoaderConfig& config) {
     if (!ReadInstallRecord().empty()) {
-        RunGridCommand(values.gridCommand);
-        EndProcessNow(kExitProductStarted);
+        RunGridCommand(config.gridCommand);
+        return kExitProductStarted;
     }
 
-    const DownloadLibrary& library = DownloadLibrary::Get(values.folder);
-    // The download dialog carries the wizard's caption.
-    library.SetOption(L"title", InstallerCaption(values.appName));
-    library.SetOption(L"language", values.folder + L"RAVoduza_" + ResString(IDS_LANGUAGE_CODE) + L".ini");
+    try {
+        const DownloadLibrary library(config.folder);
+        // The download dialog carries the wizard's caption.
+        library.SetOption(L"title", InstallerCaption(config.appName));
+        library.SetOption(L"language",
+                          config.folder + L"RAVoduza_" + ResString(IDS_LANGUAGE_CODE) + L".ini");
 
-    if (!HasAdministratorRights()) {
-        ::MessageBoxW(nullptr, ResString(IDS_NO_ADMIN_RIGHTS).c_str(), kApplicationTitle,
-                      MB_OK | MB_ICONERROR);
-        return false;
+        if (!HasAdministratorRights()) {
+            ::MessageBoxW(nullptr, ResString(IDS_NO_ADMIN_RIGHTS).c_str(), kApplicationTitle,
+                          MB_OK | MB_ICONERROR);
+            return kExitNoAdminRights;
+        }
+        const WizardAnswer answer = RunInstallerWizard(config.appName);
+        if (!IsInstall(answer)) return kExitWizardClosed;
+        return RunInstallRoad(config, library, answer == WizardAnswer::InstallWithAutostart);
+    } catch (const MissingLibraryError& missing) {
+        ::MessageBoxW(nullptr, missing.message().c_str(), kApplicationTitle, MB_OK | MB_ICONERROR);
+        return kExitLibraryMissing;
     }
-    ShowInstallerWindow();
-    return true;
 }
 
 void RunGridCommand(const std::wstring& command) {
@@ -114,29 +109,19 @@ void RunGridCommand(const std::wstring& command) {
     StartProcess(ProductCommandLine(position, command, FileExists(position)));
 }
 
-void EndProcessNow(ExitCode code) { ::ExitProcess(code); }
-
 void ReportUnexpectedError(const std::exception& error) {
     ::MessageBoxW(nullptr, FromUtf8(error.what()).c_str(), kApplicationTitle, MB_OK | MB_ICONERROR);
-    EndProcessNow(kExitUnexpectedError);
 }
 
-int RunLoader() {
+ExitCode RunLoader() {
     try {
         // Every DLL loaded from here on comes from the system folder unless
         // its full path is given: nothing is picked up from the current folder.
         ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-        if (!Main()) return kExitNoAdminRights;
-
-        MSG msg;
-        while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
-            if (InstallerPreTranslateMessage(msg)) continue;
-            ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
-        }
-        return static_cast<int>(msg.wParam);
+        return Main(ReadLoaderConfig(ModulePath()));
     } catch (const std::exception& error) {
         ReportUnexpectedError(error);
+        return kExitUnexpectedError;
     }
 }
 

@@ -3,7 +3,7 @@
 // second thread that watches and answers the download dialog.
 #pragma once
 
-#include "DownloadHandles.h"
+#include "Handles.h"
 #include "WinTestSupport.h"
 
 #include <windows.h>

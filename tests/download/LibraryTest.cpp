@@ -257,7 +257,7 @@ TEST_F(DownloadLibrary, DialogIsOwnedCentredAndTitled) {
     titleSet = true;
     ASSERT_EQ(library.SetOption("title", "Setup - Tarvik + Demo"), 1);
     ASSERT_EQ(library.SetOption("colour", "ignored"), 0);
-    const rvdl::UniqueWindow owner(::CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP | WS_VISIBLE,
+    const rvz::UniqueWindow owner(::CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP | WS_VISIBLE,
                                                      100, 80, 900, 700, nullptr, nullptr, nullptr,
                                                      nullptr));
     ASSERT_TRUE(owner);

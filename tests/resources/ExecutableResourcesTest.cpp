@@ -13,7 +13,7 @@
 namespace rvztest {
 namespace {
 
-std::wstring ShippedLoader() { return BuildFolder() + L"dist\\RAVoduza.exe"; }
+std::wstring ShippedLoader() { return RAVODUZA_SHIPPED_DIR L"RAVoduza.exe"; }
 
 // Copies of the source files that the executable embeds, beside this test.
 std::string SourceFile(const wchar_t* name) { return ReadFileBytes(TestProgramFolder() + name); }
@@ -200,7 +200,7 @@ TEST_F(LoaderResources, VersionRecordInGermanWithTheTranslationFirst) {
 
 // The download library names itself too, so that Explorer shows what it is.
 TEST(DownloadLibraryResources, VersionRecordNamesBrisoltAndTarvik) {
-    const std::wstring library = BuildFolder() + L"dist\\RAVoduza_Download.dll";
+    const std::wstring library = RAVODUZA_SHIPPED_DIR L"RAVoduza_Download.dll";
     rvz::UniqueModule module(::LoadLibraryExW(library.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
     ASSERT_TRUE(module);
     HRSRC found = ::FindResourceW(module.get(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16));
