@@ -41,8 +41,8 @@ namespace rvz {
 UniqueLocal WorkDirectorySecurity();
 
 // The user's temporary folder could not be used: it is missing, is a file,
-// or refused the new directory. folder() is the folder (as Windows gives it,
-// with a trailing backslash), so that a message can name it.
+// or takes no new entry (no rights, disk full). folder() is the folder as
+// Windows gives it (with a trailing backslash), so that a message can name it.
 class TempFolderError : public WinError {
 public:
     TempFolderError(DWORD code, const std::string& what, std::wstring folder);
@@ -69,7 +69,9 @@ constexpr wchar_t kWorkDirectoryMarker[] = L"RAVoduza.lock";
 // marker file kWorkDirectoryMarker, which this object keeps open without
 // sharing for as long as it lives. A held marker tells every other loader
 // that the directory is in use; a marker nobody holds, that its owner is gone
-// (see RemoveAbandonedWorkDirectories). Move-only. Destroying the object
+// (see RemoveAbandonedWorkDirectories). The marker's handle is not inherited
+// by the programs the loader starts, so a setup that outlives its loader does
+// not keep the directory marked as in use. Move-only. Destroying the object
 // removes the directory (as Remove does).
 class WorkDirectory {
 public:
@@ -104,8 +106,10 @@ WorkDirectory CreateWorkDirectory();
 // temporary folder: folders named tkt*.tmp that hold the marker file, which
 // no process holds open any more. Folders without the marker are never
 // touched (they are not the loader's), nor links, nor directories of a
-// running loader. A directory with files still in use stays whole. Returns
-// how many directories were removed. Never throws.
+// running loader. Files still in use stay, and with them the directory and
+// its marker, for a later loader to try again. Meant for the install road before it makes
+// its own work directory. Returns how many directories were removed. Never
+// throws.
 int RemoveAbandonedWorkDirectories() noexcept;
 
 // Removes the directory with everything in it, as far as possible: what is
@@ -122,8 +126,9 @@ struct RunResult {
 // Starts the command line and returns when that process has ended, or when
 // it could not be started. A start refused because the program file is
 // locked (a sharing violation or access denied, as while a virus scanner
-// reads a fresh file) is tried again with growing pauses for up to 30
-// seconds; any other refusal (missing file, not a program) returns at once.
+// reads a fresh file) is tried again for up to 30 seconds, the pauses
+// growing from 50 ms to 2 s; any other refusal (missing file, not a program)
+// returns at once, as does the last refused try.
 // Window messages are dispatched during every wait, which uses no processor
 // time. Never throws.
 RunResult RunAndWait(const std::wstring& commandLine);
