@@ -359,7 +359,11 @@ TEST(CreateWorkDirectory, MarkedWhileItLivesAndRemovedWithWhatTheSetupLeft) {
         EXPECT_FALSE(other) << "the marker can be opened while its loader lives";
         EXPECT_FALSE(::DeleteFileW(marker.c_str()));
 
-        WriteFileBytes(path + L"\\tarvik.exe", "setup");
+        // The setup runs inside it, as on the install road.
+        const std::wstring setup = path + L"\\tarvik.exe";
+        CopyFileOrThrow(Fixture(L"sleeper.exe"), setup);
+        EXPECT_TRUE(RunAndWait(Quoted(setup) + L" 0 " + Quoted(path + L"\\setup.log")).started);
+        EXPECT_EQ(ReadFileBytes(path + L"\\setup.log"), "done");
         ::CreateDirectoryW((path + L"\\unpacked").c_str(), nullptr);
         WriteFileBytes(path + L"\\unpacked\\data.bin", "left behind");
         const WorkDirectory moved = std::move(directory);
