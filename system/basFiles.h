@@ -151,6 +151,16 @@ void RestrictDllSearch() noexcept;
 // passes one without it to take the older road).
 void RestrictDllSearch(HMODULE provider) noexcept;
 
+// Loads a DLL by its full path. Its own imports come from the system folder
+// only, where Windows has the search flags for that (LOAD_LIBRARY_SEARCH_*,
+// which come with SetDefaultDllDirectories); elsewhere (Windows 7 without
+// KB2533623, which refuses those flags) from the DLL's folder first, then
+// the search that RestrictDllSearch left. Null, with GetLastError set, when
+// the DLL cannot be loaded. Never throws.
+UniqueModule LoadLibraryFromPath(const std::wstring& path) noexcept;
+// The same, looking SetDefaultDllDirectories up in the given module.
+UniqueModule LoadLibraryFromPath(const std::wstring& path, HMODULE provider) noexcept;
+
 // True when a file (of any length) exists at the path. Never throws.
 bool FileExists(const std::wstring& path);
 

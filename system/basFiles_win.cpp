@@ -118,6 +118,15 @@ bool RemovePaths(const std::vector<std::wstring>& paths, int attempts) {
     return false;
 }
 
+using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+
+// SetDefaultDllDirectories from the module, where it has it: Windows 7 has it
+// only with update KB2533623, so the loader must not import it.
+SetDefaultDllDirectoriesFn FindSetDefaultDllDirectories(HMODULE provider) {
+    const FARPROC address = provider ? ::GetProcAddress(provider, "SetDefaultDllDirectories") : nullptr;
+    return reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(address));
+}
+
 std::wstring MarkerPath(const std::wstring& directory) {
     return directory + L"\\" + kWorkDirectoryMarker;
 }
@@ -289,10 +298,7 @@ void StartProgram(const std::wstring& program, const std::wstring& commandLine) 
 void RestrictDllSearch() noexcept { RestrictDllSearch(::GetModuleHandleW(L"kernel32.dll")); }
 
 void RestrictDllSearch(HMODULE provider) noexcept {
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    const FARPROC address = provider ? ::GetProcAddress(provider, "SetDefaultDllDirectories") : nullptr;
-    const auto setDefaultDllDirectories =
-        reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(address));
+    const auto setDefaultDllDirectories = FindSetDefaultDllDirectories(provider);
     if (setDefaultDllDirectories && setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
     // Windows 7 without update KB2533623: at least the current folder leaves
     // the search. A DLL directory takes its place; the system folder, searched
@@ -301,6 +307,17 @@ void RestrictDllSearch(HMODULE provider) noexcept {
     wchar_t system[MAX_PATH];
     const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
     ::SetDllDirectoryW(length > 0 && length < MAX_PATH ? system : L"");
+}
+
+UniqueModule LoadLibraryFromPath(const std::wstring& path) noexcept {
+    return LoadLibraryFromPath(path, ::GetModuleHandleW(L"kernel32.dll"));
+}
+
+UniqueModule LoadLibraryFromPath(const std::wstring& path, HMODULE provider) noexcept {
+    // The update that brings SetDefaultDllDirectories brings the search flags.
+    const DWORD flags = FindSetDefaultDllDirectories(provider) ? LOAD_LIBRARY_SEARCH_SYSTEM32
+                                                               : LOAD_WITH_ALTERED_SEARCH_PATH;
+    return UniqueModule(::LoadLibraryExW(path.c_str(), nullptr, flags));
 }
 
 std::vector<WIN32_FIND_DATAW> FindEntries(const std::wstring& pattern) {

@@ -448,6 +448,26 @@ TEST(RestrictDllSearch, WithoutItAsOnAnOldWindows7) {
     ExpectPlantedLibraryIgnoredAfter([] { RestrictDllSearch(::GetModuleHandleW(L"user32.dll")); });
 }
 
+// The download library is loaded by its full path on both roads: Windows 7
+// without the search flags would refuse them.
+TEST(LoadLibraryFromPath, LoadsTheNamedFileWithOrWithoutTheSearchFlags) {
+    TempFolder folder;
+    const std::wstring path = folder.path() + L"RAVoduza_Download.dll";
+    CopyFileOrThrow(TestProgramFolder() + L"..\\fakedl\\RAVoduza_Download.dll", path);
+    for (const wchar_t* provider : {L"kernel32.dll", L"user32.dll"}) {
+        const UniqueModule module = LoadLibraryFromPath(path, ::GetModuleHandleW(provider));
+        ASSERT_TRUE(module) << Utf8(provider) << ": error " << ::GetLastError();
+        wchar_t loaded[MAX_PATH];
+        const DWORD length = ::GetModuleFileNameW(module.get(), loaded, MAX_PATH);
+        EXPECT_EQ(::CompareStringOrdinal(loaded, static_cast<int>(length), path.c_str(), -1, TRUE),
+                  CSTR_EQUAL)
+            << Utf8(loaded);
+        EXPECT_NE(::GetProcAddress(module.get(), "rvdl_Download"), nullptr);
+    }
+    EXPECT_FALSE(LoadLibraryFromPath(folder.path() + L"missing.dll"));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+}
+
 TEST(RunLog, LinesAreUtf8WithTheirTime) {
     TempFolder temp;
     const TemporaryFolderAt redirected(temp.path());
