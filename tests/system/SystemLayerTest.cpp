@@ -327,7 +327,9 @@ TEST(CreateTempDirectory, UnusableTemporaryFolderIsNamed) {
     WriteFileBytes(folder.path() + L"a file", "not a folder");
     for (const std::wstring& temp : {folder.path() + L"missing", folder.path() + L"a file"}) {
         const TemporaryFolderAt redirected(temp);
-        for (const auto& create : {+[] { CreateTempDirectory(); }, +[] { CreateWorkDirectory(); }}) {
+        using Create = void (*)();
+        const Create creators[] = {[] { CreateTempDirectory(); }, [] { CreateWorkDirectory(); }};
+        for (const Create create : creators) {
             try {
                 create();
                 ADD_FAILURE() << "made a directory in " << Utf8(temp);
