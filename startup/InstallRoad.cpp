@@ -15,8 +15,8 @@ namespace {
 
 constexpr wchar_t kSetupFileName[] = L"\\tarvik.exe";
 
-// The library takes ANSI paths. A temporary folder with characters outside
-// the ANSI code page is handed over by its short name, which is plain ASCII.
+// A library that takes only ANSI paths gets a temporary folder with
+// characters outside the ANSI code page by its short name, plain ASCII.
 std::wstring AnsiSafeFolder(const std::wstring& folder) {
     if (FromAnsi(ToAnsi(folder)) == folder) return folder;
     wchar_t shortName[MAX_PATH];
@@ -32,7 +32,8 @@ std::optional<ExitCode> DownloadAndRunSetup(const DownloadLibrary& library, bool
     const ScopeExit removeWorkDirectory([&] { RemoveWorkDirectory(workDirectory); });
     const std::wstring setupPath = workDirectory + kSetupFileName;
 
-    library.Download(nullptr, DownloadUrl(), AnsiSafeFolder(workDirectory) + kSetupFileName);
+    const std::wstring folder = library.TakesUnicode() ? workDirectory : AnsiSafeFolder(workDirectory);
+    library.Download(nullptr, DownloadUrl(), folder + kSetupFileName);
     // The library's dialog has told the user why.
     if (!FileExists(setupPath)) return kExitDownloadFailed;
 

@@ -5,6 +5,7 @@
 #include "Handles.h"
 #include "InstallRoad.h"
 #include "InstallerTexts.h"
+#include "RoadLock.h"
 #include "Strings.h"
 #include "WinError.h"
 #include "basFiles.h"
@@ -27,8 +28,12 @@ void StartProcess(const std::wstring& commandLine) {
     PROCESS_INFORMATION info{};
     std::wstring line = commandLine;  // CreateProcessW may write into it
     if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &info))
-        ThrowLastError(L"Could not start " + commandLine);
+                          &startup, &info)) {
+        // The loader's words in the user's language, the reason in the system's.
+        const std::wstring reason = SystemErrorText(::GetLastError());
+        throw std::runtime_error(ToUtf8(ResString(IDS_PRODUCT_CANNOT_START) + L"\r\n\r\n" +
+                                        commandLine + L"\r\n" + reason));
+    }
     ProcessHandles::Adopt(info);  // not kept: the product runs on its own
 }
 
@@ -37,9 +42,9 @@ void StartProcess(const std::wstring& commandLine) {
 LoaderConfig ReadLoaderConfig(const std::wstring& modulePath) {
     LoaderConfig config;
     config.folder = GetDirectoryPart(modulePath);
-    const std::wstring file = config.folder + kConfigFileName;
-    config.appName = Trim(ReadIniString(file, L"Loader", L"AppName", L""));
-    config.gridCommand = Trim(ReadIniString(file, L"Loader", L"GridCommand", L""));
+    const IniFile file(config.folder + kConfigFileName);
+    config.appName = Trim(file.Read(L"Loader", L"AppName"));
+    config.gridCommand = Trim(file.Read(L"Loader", L"GridCommand"));
     return config;
 }
 
@@ -81,6 +86,13 @@ ExitCode Main(const LoaderConfig& config) {
     if (!ReadInstallRecord().empty()) {
         RunGridCommand(config.gridCommand);
         return kExitProductStarted;
+    }
+
+    // A double click must not run two wizards, downloads and setups at once.
+    const std::optional<RoadLock> lock = RoadLock::Take();
+    if (!lock) {
+        BringOtherLoaderToFront();
+        return kExitAnotherLoader;
     }
 
     try {

@@ -1,6 +1,7 @@
 #include "DownloadTestSupport.h"
 
 #include "DialogIds.h"
+#include "WinError.h"
 
 #include <psapi.h>
 #include <wininet.h>
@@ -91,14 +92,6 @@ bool FileHoldsPattern(const std::wstring& path, uint64_t size) {
     return true;
 }
 
-std::string Ansi(const std::wstring& text) {
-    const int size = ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, result.data(), size, nullptr, nullptr);
-    result.resize(static_cast<size_t>(size > 0 ? size - 1 : 0));
-    return result;
-}
-
 std::wstring DistFolder() { return rvztest::BuildFolder() + L"dist\\"; }
 
 size_t PeakWorkingSet() {
@@ -108,18 +101,22 @@ size_t PeakWorkingSet() {
     return counters.PeakWorkingSetSize;
 }
 
-Library::Library()
-    : module_(::LoadLibraryW((DistFolder() + L"RAVoduza_Download.dll").c_str())) {
+Library::Library(const std::wstring& path) : module_(::LoadLibraryW(path.c_str())) {
     if (!module_) throw std::runtime_error("RAVoduza_Download.dll did not load");
     setOption_ = reinterpret_cast<decltype(setOption_)>(
         reinterpret_cast<void*>(::GetProcAddress(module_.get(), "rvdl_SetOption")));
     download_ = reinterpret_cast<decltype(download_)>(
         reinterpret_cast<void*>(::GetProcAddress(module_.get(), "rvdl_Download")));
-    if (!setOption_ || !download_) throw std::runtime_error("rvdl_ exports missing");
+    setOptionW_ = reinterpret_cast<decltype(setOptionW_)>(
+        reinterpret_cast<void*>(::GetProcAddress(module_.get(), "rvdl_SetOptionW")));
+    downloadW_ = reinterpret_cast<decltype(downloadW_)>(
+        reinterpret_cast<void*>(::GetProcAddress(module_.get(), "rvdl_DownloadW")));
+    if (!setOption_ || !download_ || !setOptionW_ || !downloadW_)
+        throw std::runtime_error("rvdl_ exports missing");
 }
 
 int Library::Download(HWND owner, const std::string& url, const std::wstring& file) const {
-    return download_(owner, url.c_str(), Ansi(file).c_str());
+    return download_(owner, url.c_str(), rvz::ToAnsi(file).c_str());
 }
 
 bool DialogView::WaitForDialog(std::chrono::milliseconds timeout) {
@@ -150,6 +147,10 @@ std::wstring DialogView::WaitForFailure(std::chrono::milliseconds timeout) {
 
 DownloadRun RunDownload(const Library& library, HWND owner, const std::string& url,
                         const std::wstring& file, const DialogScript& script) {
+    return RunDownloadCall([&] { return library.Download(owner, url, file); }, script);
+}
+
+DownloadRun RunDownloadCall(const std::function<int()>& download, const DialogScript& script) {
     DownloadRun run;
     std::atomic<bool> returned{false};
     std::thread user([&] {
@@ -166,7 +167,7 @@ DownloadRun RunDownload(const Library& library, HWND owner, const std::string& u
             }
         }
     });
-    run.result = library.Download(owner, url, file);
+    run.result = download();
     returned = true;
     user.join();
     return run;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Handles.h"
+#include "LoaderRun.h"
 #include "WinTestSupport.h"
 
 #include <windows.h>
@@ -34,22 +35,29 @@ std::string Pattern(uint64_t start, uint64_t size);
 // read in chunks, so it works for files of any size.
 bool FileHoldsPattern(const std::wstring& path, uint64_t size);
 
-std::string Ansi(const std::wstring& text);
 std::wstring DistFolder();
 // The largest working set the process has had so far, in bytes.
 size_t PeakWorkingSet();
 
-// The built RAVoduza_Download.dll from the dist folder, by full path.
+// The built RAVoduza_Download.dll, by full path: the dist folder's, or a
+// copy elsewhere, which is a module of its own with options of its own.
 class Library {
 public:
-    Library();
+    explicit Library(const std::wstring& path = DistFolder() + L"RAVoduza_Download.dll");
     int SetOption(const char* option, const char* value) const { return setOption_(option, value); }
     int Download(HWND owner, const std::string& url, const std::wstring& file) const;
+    // The same in UTF-16.
+    int SetOptionW(const wchar_t* option, const wchar_t* value) const { return setOptionW_(option, value); }
+    int DownloadW(HWND owner, const std::wstring& url, const std::wstring& file) const {
+        return downloadW_(owner, url.c_str(), file.c_str());
+    }
 
 private:
     rvz::UniqueModule module_;
     int(__stdcall* setOption_)(const char*, const char*) = nullptr;
     int(__stdcall* download_)(HWND, const char*, const char*) = nullptr;
+    int(__stdcall* setOptionW_)(const wchar_t*, const wchar_t*) = nullptr;
+    int(__stdcall* downloadW_)(HWND, const wchar_t*, const wchar_t*) = nullptr;
 };
 
 // The dialog as a second thread sees it while the download runs.
@@ -67,7 +75,7 @@ public:
     HWND Control(int id) const { return ::GetDlgItem(window_, id); }
     std::wstring Text(int id) const { return rvztest::WindowText(Control(id)); }
     bool Visible(int id) const { return ::IsWindowVisible(Control(id)) != FALSE; }
-    void Press(int id) const { ::PostMessageW(Control(id), BM_CLICK, 0, 0); }
+    void Press(int id) const { rvztest::PressButton(window_, id); }
     bool Returned() const { return returned_; }
 
 private:
@@ -87,5 +95,7 @@ struct DownloadRun {
 // cancelled, so that no test is left hanging on the dialog.
 DownloadRun RunDownload(const Library& library, HWND owner, const std::string& url,
                         const std::wstring& file, const DialogScript& script = nullptr);
+// The same for any call of the library's download functions.
+DownloadRun RunDownloadCall(const std::function<int()>& download, const DialogScript& script);
 
 }  // namespace rvdltest

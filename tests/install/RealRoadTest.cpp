@@ -44,7 +44,7 @@ protected:
 TEST_F(RealRoad, DownloadsInstallsAndStartsTarvik) {
     ServeSetup();
     HWND wizard = StartLoader();
-    ::PostMessageW(::GetDlgItem(wizard, IDOK), BM_CLICK, 0, 0);
+    PressButton(wizard, IDOK);
     ASSERT_TRUE(run.process().Wait(60s));
     EXPECT_EQ(run.process().ExitCode(), 0u);
     const auto setupRuns = ReadLines(run.folder() + L"setup.log");
@@ -59,7 +59,7 @@ TEST_F(RealRoad, ClearedBoxReachesTheSetup) {
     HWND wizard = StartLoader();
     // Alt+A toggles the check box, as a user at the keyboard would.
     ::PostMessageW(wizard, WM_SYSCHAR, 'a', 1 << 29);
-    ::PostMessageW(::GetDlgItem(wizard, IDOK), BM_CLICK, 0, 0);
+    PressButton(wizard, IDOK);
     ASSERT_TRUE(run.process().Wait(60s));
     const auto setupRuns = ReadLines(run.folder() + L"setup.log");
     ASSERT_EQ(setupRuns.size(), 1u);
@@ -68,12 +68,14 @@ TEST_F(RealRoad, ClearedBoxReachesTheSetup) {
 }
 
 // The library's own dialog says why; the loader adds nothing and leaves nothing.
+// A name beyond the ANSI code page, saved as UTF-8, reaches the dialog whole.
 TEST_F(RealRoad, MissingSetupOnTheServerEndsAfterTheLibrarysMessage) {
     wchar_t temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
     const auto before = ListFolder(temp);
+    WriteFileBytes(run.folder() + L"RAVoduza_config.ini", "[Loader]\r\nAppName=\xCE\xA9mega\r\n");
     HWND wizard = StartLoader();
-    ::PostMessageW(::GetDlgItem(wizard, IDOK), BM_CLICK, 0, 0);
+    PressButton(wizard, IDOK);
 
     HWND dialog = nullptr;
     ASSERT_TRUE(WaitUntil([&] {
@@ -83,7 +85,8 @@ TEST_F(RealRoad, MissingSetupOnTheServerEndsAfterTheLibrarysMessage) {
                 dialog = window;
         return dialog != nullptr;
     })) << "the failure is shown with Retry";
-    ::PostMessageW(::GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
+    EXPECT_EQ(WindowText(dialog), L"Setup - Tarvik + \u03A9mega");
+    PressButton(dialog, IDCANCEL);
 
     ASSERT_TRUE(run.process().Wait(30s));
     EXPECT_EQ(run.process().ExitCode(), 4u);
