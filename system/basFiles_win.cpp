@@ -6,7 +6,6 @@
 #include "WinError.h"
 
 #include <sddl.h>
-#include <shellapi.h>
 
 #include <algorithm>
 #include <utility>
@@ -96,24 +95,45 @@ bool IsLockedFileError(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
 }
 
+void DeleteTree(const std::wstring& folder);
+
+// Deletes one entry of a folder as far as possible: a file, a link (removed,
+// never followed, so only the folder's own files go) or a folder with what
+// it holds.
+void DeleteEntry(const std::wstring& path, DWORD attributes) {
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        DeleteTree(path);
+        return;
+    }
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        ::RemoveDirectoryW(path.c_str());
+    else
+        ::DeleteFileW(path.c_str());
+}
+
+// Deletes what is in the folder and the folder, as far as possible.
+void DeleteTree(const std::wstring& folder) {
+    for (const WIN32_FIND_DATAW& entry : FindEntries(folder + L"\\*"))
+        DeleteEntry(folder + L"\\" + entry.cFileName, entry.dwFileAttributes);
+    ::RemoveDirectoryW(folder.c_str());
+}
+
 // Deletes the files and folders (with all they hold), trying as often as
 // given with a short pause, because a program that has just ended may hold
 // its own file for a moment. True when none of them is left.
 bool RemovePaths(const std::vector<std::wstring>& paths, int attempts) {
-    if (paths.empty()) return true;
-    std::wstring from;  // the shell takes a list of NUL-ended paths, ended by one more NUL
-    for (const std::wstring& path : paths) from += path + L'\0';
+    const auto exists = [](const std::wstring& path) {
+        return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    };
     for (int attempt = 0; attempt < attempts; ++attempt) {
         if (attempt > 0) ::Sleep(100);
-        SHFILEOPSTRUCTW operation{};
-        operation.wFunc = FO_DELETE;
-        operation.pFrom = from.c_str();
-        operation.fFlags = FOF_NO_UI;  // no questions, no progress, no recycle bin
-        ::SHFileOperationW(&operation);
-        if (std::none_of(paths.begin(), paths.end(), [](const std::wstring& path) {
-                return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-            }))
-            return true;
+        for (const std::wstring& path : paths) {
+            const DWORD attributes = ::GetFileAttributesW(path.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES) DeleteEntry(path, attributes);
+        }
+        if (std::none_of(paths.begin(), paths.end(), exists)) return true;
     }
     return false;
 }
