@@ -2,6 +2,7 @@
 
 #include "Strings.h"
 #include "WinError.h"
+#include "basFiles.h"
 #include "resource.h"
 
 namespace rvz {
@@ -29,9 +30,8 @@ MissingLibraryError::MissingLibraryError(std::wstring message)
 
 DownloadLibrary::DownloadLibrary(const std::wstring& loaderFolder) {
     const std::wstring path = loaderFolder + kDownloadLibraryName;
-    // Its own imports come from the system folder only, never from the
-    // folder the loader was started from.
-    module_.reset(::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    // Its own imports never come from the folder the loader was started from.
+    module_ = LoadLibraryFromPath(path);
     if (!module_) {
         const std::wstring reason = SystemErrorText(::GetLastError());
         throw MissingLibraryError(ResString(IDS_LIBRARY_MISSING) + L"\r\n\r\n" + path + L"\r\n" + reason);

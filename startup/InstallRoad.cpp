@@ -9,6 +9,7 @@
 #include "resource.h"
 
 #include <optional>
+#include <string>
 
 namespace rvz {
 
@@ -43,37 +44,71 @@ std::optional<std::wstring> PublisherRefusal(const std::wstring& setupPath) {
 
 // The steps inside the work directory; it is gone when this returns or throws.
 // The outcome when the road ends here; nothing when the product is installed.
-std::optional<ExitCode> DownloadAndRunSetup(const DownloadLibrary& library, bool autostart) {
-    const std::wstring workDirectory = CreateTempDirectory();
-    const ScopeExit removeWorkDirectory([&] { RemoveWorkDirectory(workDirectory); });
-    const std::wstring setupPath = workDirectory + kSetupFileName;
+std::optional<ExitCode> DownloadAndRunSetup(const DownloadLibrary& library, bool autostart,
+                                            RunLog& log) {
+    // Loaders that were killed or lost their power left theirs.
+    const int abandoned = RemoveAbandonedWorkDirectories();
+    if (abandoned > 0) log.Write(L"Removed work directories of earlier loaders: " + std::to_wstring(abandoned));
+    const WorkDirectory workDirectory = CreateWorkDirectory();
+    log.Write(L"Work directory " + workDirectory.path());
+    const std::wstring setupPath = workDirectory.path() + kSetupFileName;
 
-    const std::wstring folder = library.TakesUnicode() ? workDirectory : AnsiSafeFolder(workDirectory);
+    const std::wstring folder =
+        library.TakesUnicode() ? workDirectory.path() : AnsiSafeFolder(workDirectory.path());
+    log.Write(std::wstring(L"Download from ") + DownloadUrl());
     library.Download(nullptr, DownloadUrl(), folder + kSetupFileName);
     // The library's dialog has told the user why.
-    if (!FileExists(setupPath)) return kExitDownloadFailed;
+    if (!FileExists(setupPath)) {
+        log.Write(L"Download: no setup arrived");
+        return kExitDownloadFailed;
+    }
+    log.Write(L"Download: the setup arrived");
     // It runs with administrator rights: only the vendor's own setup.
     if (const auto refusal = PublisherRefusal(setupPath)) {
-        const std::wstring text = ResString(IDS_SETUP_NOT_SIGNED) + L"\r\n\r\n" + *refusal;
-        ::MessageBoxW(nullptr, text.c_str(), kApplicationTitle, MB_OK | MB_ICONERROR);
+        ShowMessage(ResString(IDS_SETUP_NOT_SIGNED) + L"\r\n\r\n" + *refusal, MB_ICONERROR, log);
         return kExitSetupNotSigned;
     }
 
-    RunAndWait(SetupCommandLine(setupPath, autostart));
-    if (ReadInstallRecord().empty()) return kExitNotInstalled;
+    const std::wstring commandLine = SetupCommandLine(setupPath, autostart);
+    log.Write(L"Setup: " + commandLine);
+    const RunResult setup = RunAndWait(commandLine);
+    if (!setup.started) {
+        ShowMessage(ResString(IDS_SETUP_CANNOT_START) + L"\r\n\r\n" + setupPath + L"\r\n" +
+                        SystemErrorText(setup.error),
+                    MB_ICONERROR, log);
+        return kExitSetupCannotStart;
+    }
+    log.Write(L"Setup ended with exit code " + std::to_wstring(setup.exitCode));
+    log.Write(L"Install record: \"" + ReadInstallRecord() + L"\"");
     return std::nullopt;
+}
+
+// The install error's one line more, for what the user can mend.
+std::wstring InstallErrorDetail() {
+    try {
+        throw;
+    } catch (const TempFolderError& error) {
+        return L"\r\n" + ResString(IDS_TEMP_FOLDER_UNUSABLE) + L" " + error.folder();
+    } catch (...) {
+        return {};
+    }
 }
 
 }  // namespace
 
-ExitCode RunInstallRoad(const LoaderConfig& config, const DownloadLibrary& library, bool autostart) {
+ExitCode RunInstallRoad(const LoaderConfig& config, const DownloadLibrary& library, bool autostart,
+                        RunLog& log) {
     try {
-        if (const auto ended = DownloadAndRunSetup(library, autostart)) return *ended;
-        RunGridCommand(config.gridCommand);
+        if (const auto ended = DownloadAndRunSetup(library, autostart, log)) return *ended;
+        const auto product = InstalledProduct(config.gridCommand);
+        // An empty record, or one naming no program: the setup did not install.
+        if (!product) return kExitNotInstalled;
+        RunGridCommand(*product);
+        log.Write(L"Product started: " + product->commandLine);
         return kExitProductStarted;
-    } catch (...) {
-        ::MessageBoxW(nullptr, ResString(IDS_INSTALL_ERROR).c_str(), kApplicationTitle,
-                      MB_OK | MB_ICONEXCLAMATION);
+    } catch (const std::exception& error) {
+        log.Write(L"Error: " + FromUtf8(error.what()));
+        ShowMessage(ResString(IDS_INSTALL_ERROR) + InstallErrorDetail(), MB_ICONEXCLAMATION, log);
         return kExitInstallError;
     }
 }

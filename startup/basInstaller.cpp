@@ -19,22 +19,40 @@ namespace rvz {
 
 namespace {
 
-// Starts a command line with its window shown normally, without waiting.
-void StartProcess(const std::wstring& commandLine) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOWNORMAL;
-    PROCESS_INFORMATION info{};
-    std::wstring line = commandLine;  // CreateProcessW may write into it
-    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &info)) {
-        // The loader's words in the user's language, the reason in the system's.
-        const std::wstring reason = SystemErrorText(::GetLastError());
-        throw std::runtime_error(ToUtf8(ResString(IDS_PRODUCT_CANNOT_START) + L"\r\n\r\n" +
-                                        commandLine + L"\r\n" + reason));
+const wchar_t* AnswerName(WizardAnswer answer) {
+    switch (answer) {
+        case WizardAnswer::InstallWithAutostart: return L"install, start with Windows";
+        case WizardAnswer::InstallWithoutAutostart: return L"install, do not start with Windows";
+        case WizardAnswer::Cancelled: return L"cancelled";
+        case WizardAnswer::Closed: return L"closed";
     }
-    ProcessHandles::Adopt(info);  // not kept: the product runs on its own
+    return L"?";
+}
+
+// The not-installed road up to the install: the download library, the
+// rights and the user's answer.
+ExitCode OfferInstall(const LoaderConfig& config, RunLog& log) {
+    try {
+        const DownloadLibrary library(config.folder);
+        log.Write(L"Download library loaded from " + config.folder);
+        // The download dialog carries the wizard's caption.
+        library.SetOption(L"title", InstallerCaption(config.appName));
+        library.SetOption(L"language",
+                          config.folder + L"RAVoduza_" + ResString(IDS_LANGUAGE_CODE) + L".ini");
+
+        if (!HasAdministratorRights()) {
+            log.Write(L"No administrator rights");
+            ShowMessage(ResString(IDS_NO_ADMIN_RIGHTS), MB_ICONERROR, log);
+            return kExitNoAdminRights;
+        }
+        const WizardAnswer answer = RunInstallerWizard(config.appName);
+        log.Write(std::wstring(L"Wizard: ") + AnswerName(answer));
+        if (!IsInstall(answer)) return kExitWizardClosed;
+        return RunInstallRoad(config, library, answer == WizardAnswer::InstallWithAutostart, log);
+    } catch (const MissingLibraryError& missing) {
+        ShowMessage(missing.message(), MB_ICONERROR, log);
+        return kExitLibraryMissing;
+    }
 }
 
 }  // namespace
@@ -50,6 +68,12 @@ LoaderConfig ReadLoaderConfig(const std::wstring& modulePath) {
 
 std::wstring ReadInstallRecord() {
     return RegReadString(HKEY_LOCAL_MACHINE, kInstallRecordKey, kInstallRecordValue);
+}
+
+std::optional<ProductStart> InstalledProduct(const std::wstring& command) {
+    ProductStart product = ProductStartFor(ReadInstallRecord(), command, FileExists);
+    if (product.program.empty()) return std::nullopt;
+    return product;
 }
 
 std::wstring ModulePath() {
@@ -83,8 +107,8 @@ bool HasAdministratorRights() {
 }
 
 ExitCode Main(const LoaderConfig& config) {
-    if (!ReadInstallRecord().empty()) {
-        RunGridCommand(config.gridCommand);
+    if (const auto product = InstalledProduct(config.gridCommand)) {
+        RunGridCommand(*product);
         return kExitProductStarted;
     }
 
@@ -95,30 +119,37 @@ ExitCode Main(const LoaderConfig& config) {
         return kExitAnotherLoader;
     }
 
+    RunLog log = RunLog::Open();
+    log.Write(L"Loader " + ModulePath() + L", add-on \"" + config.appName + L"\", argument \"" +
+              config.gridCommand + L"\"");
+    log.Write(L"Install record: \"" + ReadInstallRecord() + L"\", no program: not installed");
     try {
-        const DownloadLibrary library(config.folder);
-        // The download dialog carries the wizard's caption.
-        library.SetOption(L"title", InstallerCaption(config.appName));
-        library.SetOption(L"language",
-                          config.folder + L"RAVoduza_" + ResString(IDS_LANGUAGE_CODE) + L".ini");
-
-        if (!HasAdministratorRights()) {
-            ::MessageBoxW(nullptr, ResString(IDS_NO_ADMIN_RIGHTS).c_str(), kApplicationTitle,
-                          MB_OK | MB_ICONERROR);
-            return kExitNoAdminRights;
-        }
-        const WizardAnswer answer = RunInstallerWizard(config.appName);
-        if (!IsInstall(answer)) return kExitWizardClosed;
-        return RunInstallRoad(config, library, answer == WizardAnswer::InstallWithAutostart);
-    } catch (const MissingLibraryError& missing) {
-        ::MessageBoxW(nullptr, missing.message().c_str(), kApplicationTitle, MB_OK | MB_ICONERROR);
-        return kExitLibraryMissing;
+        const ExitCode outcome = OfferInstall(config, log);
+        log.Write(L"Outcome: exit code " + std::to_wstring(outcome));
+        return outcome;
+    } catch (const std::exception& error) {
+        ShowMessage(FromUtf8(error.what()), MB_ICONERROR, log);
+        log.Write(L"Outcome: exit code " + std::to_wstring(kExitUnexpectedError));
+        return kExitUnexpectedError;
     }
 }
 
-void RunGridCommand(const std::wstring& command) {
-    const std::wstring position = ReadInstallRecord();
-    StartProcess(ProductCommandLine(position, command, FileExists(position)));
+void RunGridCommand(const ProductStart& product) {
+    try {
+        StartProgram(product.program, product.commandLine);
+    } catch (const WinError& error) {
+        // The loader's words in the user's language, the reason in the system's.
+        throw std::runtime_error(ToUtf8(ResString(IDS_PRODUCT_CANNOT_START) + L"\r\n\r\n" +
+                                        product.commandLine + L"\r\n" +
+                                        SystemErrorText(error.code())));
+    }
+}
+
+void ShowMessage(const std::wstring& text, UINT icon, RunLog& log) {
+    log.Write(L"Message: " + text);
+    const std::wstring shown =
+        log.Path().empty() ? text : text + L"\r\n\r\n" + ResString(IDS_SEE_LOG) + L" " + log.Path();
+    ::MessageBoxW(nullptr, shown.c_str(), kApplicationTitle, MB_OK | icon);
 }
 
 void ReportUnexpectedError(const std::exception& error) {
@@ -127,9 +158,8 @@ void ReportUnexpectedError(const std::exception& error) {
 
 ExitCode RunLoader() {
     try {
-        // Every DLL loaded from here on comes from the system folder unless
-        // its full path is given: nothing is picked up from the current folder.
-        ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+        // Nothing is ever loaded from the current folder.
+        RestrictDllSearch();
         return Main(ReadLoaderConfig(ModulePath()));
     } catch (const std::exception& error) {
         ReportUnexpectedError(error);

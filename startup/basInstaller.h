@@ -2,11 +2,14 @@
 // starts the installed product or takes the road that installs it.
 #pragma once
 
+#include "CommandLines.h"
 #include "ExitCodes.h"
+#include "RunLog.h"
 
 #include <windows.h>
 
 #include <exception>
+#include <optional>
 #include <string>
 
 namespace rvz {
@@ -30,8 +33,12 @@ LoaderConfig ReadLoaderConfig(const std::wstring& modulePath);
 // The address the setup program is downloaded from (fixed per build).
 const wchar_t* DownloadUrl();
 
-// The install position, or the empty text while the product is not installed.
+// The install record as written, or the empty text when there is none.
 std::wstring ReadInstallRecord();
+
+// How the installed product is started with the command text; nothing while
+// it is not installed: no record, or one that names no existing program.
+std::optional<ProductStart> InstalledProduct(const std::wstring& command);
 
 // The full path of the running program, however long.
 std::wstring ModulePath();
@@ -45,9 +52,13 @@ bool HasAdministratorRights();
 // outcome; throws only what no step expected.
 ExitCode Main(const LoaderConfig& config);
 
-// Starts the installed product with the command text, not waiting for it.
-// Throws when it cannot be started.
-void RunGridCommand(const std::wstring& command);
+// Starts the installed product, not waiting for it. Throws, with a text in
+// the user's language, when it cannot be started.
+void RunGridCommand(const ProductStart& product);
+
+// A message box of the loader, titled "Tarvik Loader". On the not-installed
+// road the text ends with a line naming the run's log, which notes it too.
+void ShowMessage(const std::wstring& text, UINT icon, RunLog& log);
 
 // Shows an error that no step expected, with its description.
 void ReportUnexpectedError(const std::exception& error);

@@ -84,6 +84,19 @@ TEST_F(Installed, PositionWithArgumentsIsUsedAsWritten) {
     EXPECT_EQ(ProductStarts(program), std::vector<std::string>{Utf8(program) + " /portable /app:Demo"});
 }
 
+// Installers write %ProgramFiles(x86)%-style records; the loader expands them.
+TEST_F(Installed, RecordWithEnvironmentVariablesIsExpanded) {
+    LoaderRun run(kDemoConfig, LoaderRun::Library::None, L"rvzinstalled");
+    const std::wstring program = InstallProduct(run.folder() + L"Tarvik\\");
+    const DWORD type = REG_EXPAND_SZ;
+    const std::wstring position = L"%RVZ_PRODUCT_HOME%Tarvik\\tarvik.exe";
+    record.SetRaw(type, position.c_str(), static_cast<DWORD>((position.size() + 1) * sizeof(wchar_t)));
+    Process& loader = run.Start(L"", nullptr, {L"RVZ_PRODUCT_HOME=" + run.folder()});
+    ASSERT_TRUE(loader.Wait());
+    EXPECT_EQ(loader.ExitCode(), 0u);
+    EXPECT_EQ(ProductStarts(program), std::vector<std::string>{Utf8(program) + " /app:Demo"});
+}
+
 TEST_F(Installed, ProductThatCannotStartIsReported) {
     LoaderRun run;
     // There, but no program: a damaged installation.
@@ -161,9 +174,15 @@ TEST_F(NotInstalled, MissingRightsAreReportedWithoutAWizard) {
     const MessageBoxSeen box = WaitForMessageBox(loader.id());
     ASSERT_NE(box.window, nullptr);
     EXPECT_EQ(box.title, L"Tarvik Loader");
-    EXPECT_EQ(box.text, GermanInterface()
-                            ? L"Sie ben\u00f6tigen Administrator-Rechte um diese Anwendung zu installieren!"
-                            : L"You need administrator privileges to install this application!");
+    const RoadMessage shown = SplitRoadMessage(box.text);
+    EXPECT_EQ(shown.message, GermanInterface()
+                                 ? L"Sie ben\u00f6tigen Administrator-Rechte um diese Anwendung zu installieren!"
+                                 : L"You need administrator privileges to install this application!");
+    // The box's last line names the run's log, which says what happened.
+    bool logged = false;
+    for (const std::string& line : ReadLines(shown.logPath))
+        logged = logged || line.find("No administrator rights") != std::string::npos;
+    EXPECT_TRUE(logged) << Utf8(shown.logPath);
     EXPECT_EQ(TopLevelWindows(loader.id()).size(), 1u) << "only the message, no wizard";
     EXPECT_EQ(run.LibraryCalls().size(), 2u) << "the options are set before the rights are asked";
 
@@ -255,19 +274,29 @@ TEST_F(NotInstalled, RecordsThatAreNoPositionShowTheWizard) {
         DWORD size;
     } cases[] = {
         {"empty text", REG_SZ, L"", 2},
+        // A product deleted by hand, while a program lies where an unquoted
+        // line would start it: the wizard offers to install again.
+        {"missing program", REG_SZ, nullptr, 0},
         {"number", REG_DWORD, &number, sizeof(number)},
         {"binary", REG_BINARY, binary, sizeof(binary)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        record.SetRaw(c.type, c.data, c.size);
         LoaderRun run;
+        const std::wstring missing = run.folder() + L"Tarvik App\\tarvik.exe /portable";
+        if (c.data)
+            record.SetRaw(c.type, c.data, c.size);
+        else
+            record.SetString(missing);
+        InstallProduct(run.folder() + L"Planted\\");
+        CopyFileOrThrow(run.folder() + L"Planted\\tarvik.exe", run.folder() + L"Tarvik.exe");
         Process& loader = run.Start();
         HWND wizard = WaitForWindow(loader.id());
         ASSERT_NE(wizard, nullptr);
         ::PostMessageW(wizard, WM_CLOSE, 0, 0);
         EXPECT_TRUE(loader.Wait());
         EXPECT_EQ(loader.ExitCode(), 7u);
+        EXPECT_FALSE(PathExists(run.folder() + L"product.log")) << "the planted program never ran";
     }
 }
 

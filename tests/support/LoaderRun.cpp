@@ -1,6 +1,7 @@
 #include "LoaderRun.h"
 
 #include <cstdlib>
+#include <cwchar>
 
 namespace rvztest {
 
@@ -61,6 +62,14 @@ MessageBoxSeen WaitForMessageBox(DWORD processId, std::chrono::milliseconds time
 }
 
 void PressButton(HWND window, int id) { ::PostMessageW(::GetDlgItem(window, id), BM_CLICK, 0, 0); }
+
+RoadMessage SplitRoadMessage(const std::wstring& text) {
+    for (const wchar_t* lead : {L"\r\n\r\nDetails are in the log: ", L"\r\n\r\nEinzelheiten stehen im Protokoll: "}) {
+        const size_t at = text.rfind(lead);
+        if (at != std::wstring::npos) return {text.substr(0, at), text.substr(at + wcslen(lead))};
+    }
+    return {text, L""};
+}
 
 bool GermanInterface() {
     const char* locale = std::getenv("LC_ALL");

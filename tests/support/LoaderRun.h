@@ -57,4 +57,12 @@ void PressButton(HWND window, int id);
 // True when the test runs under a German user interface.
 bool GermanInterface();
 
+// A message box of the not-installed road: the message, and the run's log
+// that its last line names (empty when the box names none).
+struct RoadMessage {
+    std::wstring message;
+    std::wstring logPath;
+};
+RoadMessage SplitRoadMessage(const std::wstring& text);
+
 }  // namespace rvztest
