@@ -20,9 +20,6 @@ int WindowDpi(HWND window);
 // The screen's DPI, which the system's fonts and metrics are made for.
 int SystemDpi();
 
-// Scales a length in 96-dpi pixels to the DPI.
-inline int ScaleToDpi(int value, int dpi) { return ::MulDiv(value, dpi, 96); }
-
 // Whether the user has switched high contrast on: then every text and
 // background takes the system's colours.
 bool HighContrastOn();
