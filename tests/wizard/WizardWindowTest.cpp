@@ -166,6 +166,50 @@ TEST(Wizard, ScreenReaderReadsEveryTextInReadingOrder) {
     ::CoUninitialize();
 }
 
+// A white-on-black scheme of system colours, as a user with low vision
+// picks it, and high contrast on where a program may switch it on (Wine
+// knows no such switch); everything as it was again at the end.
+class WhiteOnBlackScheme {
+public:
+    WhiteOnBlackScheme() {
+        for (size_t i = 0; i < std::size(kElements); ++i) saved_[i] = ::GetSysColor(kElements[i]);
+        ::SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(contrast_), &contrast_, 0);
+        HIGHCONTRASTW on{sizeof(on), contrast_.dwFlags | HCF_HIGHCONTRASTON, nullptr};
+        ::SystemParametersInfoW(SPI_SETHIGHCONTRAST, sizeof(on), &on, SPIF_SENDCHANGE);
+        const COLORREF scheme[] = {RGB(0, 0, 0), RGB(255, 255, 255), RGB(0, 0, 0), RGB(255, 255, 255)};
+        ::SetSysColors(static_cast<int>(std::size(kElements)), kElements, scheme);
+    }
+    ~WhiteOnBlackScheme() {
+        ::SetSysColors(static_cast<int>(std::size(kElements)), kElements, saved_);
+        HIGHCONTRASTW before{sizeof(before), contrast_.dwFlags, nullptr};
+        ::SystemParametersInfoW(SPI_SETHIGHCONTRAST, sizeof(before), &before, SPIF_SENDCHANGE);
+    }
+    WhiteOnBlackScheme(const WhiteOnBlackScheme&) = delete;
+    WhiteOnBlackScheme& operator=(const WhiteOnBlackScheme&) = delete;
+
+private:
+    static constexpr int kElements[] = {COLOR_WINDOW, COLOR_WINDOWTEXT, COLOR_BTNFACE, COLOR_BTNTEXT};
+    COLORREF saved_[std::size(kElements)]{};
+    HIGHCONTRASTW contrast_{sizeof(HIGHCONTRASTW), 0, nullptr};
+};
+
+TEST(Wizard, WhiteOnBlackSchemeShowsEveryTextInTheSystemColours) {
+    const WhiteOnBlackScheme scheme;
+    WizardRun run(L"Demo");
+    ExpectLabels(run.wizard(), L"Tarvik + Demo Setup wizard", kInfoDemo, ::GetSysColor(COLOR_WINDOWTEXT));
+    // The check box's and the frame's captions, right of the box and in the
+    // frame's top edge: white letters where black ones would not show.
+    for (const auto& [id, caption] : {std::pair{kAutostartId, RECT{16, 0, 217, 17}},
+                                      std::pair{kSettingsId, RECT{6, 0, 80, 12}}}) {
+        const RECT control = ClientRectOf(run.control(id));
+        const RECT place{control.left + caption.left, control.top + caption.top, control.left + caption.right,
+                         control.top + caption.bottom};
+        EXPECT_TRUE(WaitUntil([&] { return CaptureClient(run.wizard(), place).Count(::GetSysColor(COLOR_WINDOWTEXT)) > 20; }))
+            << "control " << id;
+    }
+    EXPECT_TRUE(CaptureClient(run.wizard(), {164, 0, 176, 312}).AllOf(::GetSysColor(COLOR_WINDOW)));
+}
+
 TEST(Wizard, EmptyAppNameKeepsTheBlanks) {
     WizardRun run(L"");
     EXPECT_EQ(WindowText(run.wizard()), L"Setup - Tarvik + ");
