@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 #include <oleacc.h>
 
+#include <iterator>
+#include <utility>
+#include <vector>
+
 namespace rvztest {
 namespace {
 
