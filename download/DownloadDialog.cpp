@@ -1,6 +1,7 @@
 #include "DownloadDialog.h"
 
 #include "DialogIds.h"
+#include "Display.h"
 #include "basFiles.h"
 
 #include <commctrl.h>
@@ -69,12 +70,6 @@ private:
     rvz::UniqueActivationContext context_;
     ULONG_PTR cookie_ = 0;
 };
-
-int ScreenDpi() {
-    const HDC screen = ::GetDC(nullptr);
-    const rvz::ScopeExit release([screen] { ::ReleaseDC(nullptr, screen); });
-    return screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
-}
 
 // The work area to centre on: the owner's window when it shows, otherwise
 // the monitor under the mouse.
@@ -151,15 +146,6 @@ bool DownloadDialog::Create() {
     windowClass.lpszClassName = kDialogClass;
     Register(windowClass);
 
-    dpi_ = ScreenDpi();
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof(metrics);
-    ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
-    font_.reset(::CreateFontIndirectW(&metrics.lfMessageFont));
-    LOGFONTW heading = metrics.lfMessageFont;
-    heading.lfHeight = ::MulDiv(heading.lfHeight, 4, 3);
-    headingFont_.reset(::CreateFontIndirectW(&heading));
-
     // Unowned, the dialog is the only window the user sees: give it a
     // taskbar button with the program's icon.
     const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT |
@@ -168,6 +154,8 @@ bool DownloadDialog::Create() {
     const HWND window = CreateWindowOf(exStyle, request_.title.c_str(), style, 0, 0, 0, 0,
                                        request_.owner);
     if (!window) return false;
+    dpi_ = rvz::WindowDpi(window);
+    CreateFonts();
     CreateControls();
     Place();
 
@@ -222,6 +210,40 @@ void DownloadDialog::CreateControls() {
     footerTop_ = Scale(kFooterTop);
 }
 
+void DownloadDialog::CreateFonts() {
+    // The system's message font is made for the screen's DPI.
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof(metrics);
+    ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
+    LOGFONTW font = metrics.lfMessageFont;
+    font.lfHeight = ::MulDiv(font.lfHeight, dpi_, rvz::SystemDpi());
+    font_.reset(::CreateFontIndirectW(&font));
+    font.lfHeight = ::MulDiv(font.lfHeight, 4, 3);
+    headingFont_.reset(::CreateFontIndirectW(&font));
+}
+
+void DownloadDialog::OnDpiChanged(int dpi, const RECT& suggested) {
+    // Every part keeps its place and size in units of 1/96 inch.
+    const int old = dpi_;
+    dpi_ = dpi;
+    const rvz::UniqueFont oldFont(font_.release()), oldHeadingFont(headingFont_.release());
+    CreateFonts();
+    for (HWND child = ::GetWindow(hwnd(), GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        RECT rect;
+        ::GetWindowRect(child, &rect);
+        ::MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&rect), 2);
+        ::SetWindowPos(child, nullptr, ::MulDiv(rect.left, dpi, old), ::MulDiv(rect.top, dpi, old),
+                       ::MulDiv(rect.right - rect.left, dpi, old), ::MulDiv(rect.bottom - rect.top, dpi, old),
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+        const HFONT font = ::GetDlgCtrlID(child) == kHeadingId ? headingFont_.get() : font_.get();
+        ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    }
+    footerTop_ = Scale(kFooterTop);
+    ::SetWindowPos(hwnd(), nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                   suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    ::InvalidateRect(hwnd(), nullptr, TRUE);
+}
+
 void DownloadDialog::Place() {
     RECT frame{0, 0, Scale(kWidth), Scale(kHeight)};
     ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongW(hwnd(), GWL_STYLE)),
@@ -260,6 +282,16 @@ LRESULT DownloadDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
         case WM_CTLCOLORSTATIC:
             return reinterpret_cast<LRESULT>(
                 OnColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
+        case WM_SYSCOLORCHANGE:  // the common controls repaint only when told
+            for (HWND child = ::GetWindow(hwnd(), GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
+                ::SendMessageW(child, message, wParam, lParam);
+            [[fallthrough]];
+        case WM_SETTINGCHANGE:  // high contrast may have come or gone
+            ::RedrawWindow(hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+            return 0;
+        case WM_DPICHANGED:
+            OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+            return 0;
         case WM_CLOSE:
             OnCommand(kCancelId);
             return 0;
@@ -356,6 +388,10 @@ void DownloadDialog::ShowFailure(const FailureDetails& details) {
     ShowFailureParts(true);
     ::SendMessageW(Control(kRetryId), BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
     ::SetFocus(Control(kRetryId));
+    // Retry has the focus, so a screen reader would name only it: the
+    // reason is announced as an alert and as a changed live region.
+    for (DWORD event : {DWORD{EVENT_SYSTEM_ALERT}, DWORD{EVENT_OBJECT_LIVEREGIONCHANGED}})
+        ::NotifyWinEvent(event, Control(kMessageId), OBJID_CLIENT, CHILDID_SELF);
 }
 
 void DownloadDialog::ShowFailureParts(bool failed) {
@@ -383,10 +419,14 @@ void DownloadDialog::OnPaint() {
     RECT line = client;
     line.top = footerTop_;
     line.bottom = footerTop_ + 1;
+    // Under high contrast, the system's colours for a window and its buttons.
+    const bool system = rvz::HighContrastOn();
     const struct {
         const RECT& rect;
         COLORREF color;
-    } fills[] = {{page, kPageColor}, {line, kBandLineColor}, {band, kBandColor}};
+    } fills[] = {{page, system ? ::GetSysColor(COLOR_WINDOW) : kPageColor},
+                 {line, system ? ::GetSysColor(COLOR_WINDOWTEXT) : kBandLineColor},
+                 {band, system ? ::GetSysColor(COLOR_BTNFACE) : kBandColor}};
     for (const auto& fill : fills) {
         ::SetBkColor(dc, fill.color);
         ::ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &fill.rect, nullptr, 0, nullptr);
@@ -399,6 +439,11 @@ HBRUSH DownloadDialog::OnColorStatic(HDC dc, HWND control) {
     COLORREF color = kTextColor;
     if (id == kHeadingId) color = failed_ ? kFailedColor : kHeadingColor;
     if (id == kSourceId || id == kRateId) color = kQuietColor;
+    if (rvz::HighContrastOn()) {
+        ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+        ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
+        return ::GetSysColorBrush(COLOR_WINDOW);
+    }
     ::SetTextColor(dc, color);
     ::SetBkColor(dc, kPageColor);
     return static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));

@@ -40,6 +40,7 @@ private:
     void OnHandlerFailed() noexcept { End(false); }
 
     bool Create();
+    void CreateFonts();                // the message font and the heading's, at dpi_
     void CreateControls();
     void Place();
     HWND Control(int id) const { return ::GetDlgItem(hwnd(), id); }
@@ -49,6 +50,7 @@ private:
     void OnCommand(int id);            // a button was pressed
     void OnTick();                     // shows progress, notices the end
     void OnPaint();                    // white page above a grey button band
+    void OnDpiChanged(int dpi, const RECT& suggested);  // moved to a monitor of another DPI
     HBRUSH OnColorStatic(HDC dc, HWND control);
 
     void StartTransfer();

@@ -1,6 +1,7 @@
 #include "frmInstaller.h"
 
 #include "BaseWindow.h"
+#include "Display.h"
 #include "Handles.h"
 #include "InstallerTexts.h"
 #include "Strings.h"
@@ -8,7 +9,9 @@
 #include "frmInstallerDesign.h"
 #include "resource.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <initializer_list>
 #include <optional>
 
@@ -43,16 +46,56 @@ void FillSystemColour(HDC dc, const RECT& rect, int systemColour) {
     ::FillRect(dc, &rect, ::GetSysColorBrush(systemColour));
 }
 
-UniqueFont CreateLabelFont(const design::LabelDesign& label) {
-    // Points at 96 dpi, like every other measure of the layout.
-    LOGFONTW font{};
-    font.lfHeight = -::MulDiv(label.fontHundredthsOfPoint, 96, 7200);
-    font.lfWeight = label.fontWeight;
-    font.lfCharSet = ANSI_CHARSET;
-    lstrcpynW(font.lfFaceName, label.fontName, LF_FACESIZE);
+// Relative luminance of a colour on the screen, from 0 (black) to 1 (white).
+double Luminance(COLORREF colour) {
+    auto linear = [](BYTE value) {
+        const double share = value / 255.0;
+        return share <= 0.04045 ? share / 12.92 : std::pow((share + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(GetRValue(colour)) + 0.7152 * linear(GetGValue(colour)) +
+           0.0722 * linear(GetBValue(colour));
+}
+
+// The colour of a text on a background of a system colour: as designed,
+// unless high contrast is on or the designed colour would hardly show on
+// the user's scheme (black on black); then the system's text colour for
+// that background.
+COLORREF TextColour(design::Colour designed, int backSystemColour) {
+    const COLORREF text = design::Resolve(designed);
+    const double backLuminance = Luminance(::GetSysColor(backSystemColour));
+    const double textLuminance = Luminance(text);
+    const auto [darker, lighter] = std::minmax(backLuminance, textLuminance);
+    constexpr double kLegibleContrast = 4.5;  // the usual minimum for body text
+    if (!HighContrastOn() && (lighter + 0.05) / (darker + 0.05) >= kLegibleContrast) return text;
+    return ::GetSysColor(backSystemColour == COLOR_BTNFACE ? COLOR_BTNTEXT : COLOR_WINDOWTEXT);
+}
+
+UniqueFont CreateFontOrThrow(const LOGFONTW& font) {
     UniqueFont created(::CreateFontIndirectW(&font));
     if (!created) ThrowLastError(L"CreateFontIndirect");
     return created;
+}
+
+UniqueFont CreateLabelFont(const design::LabelDesign& label, int dpi) {
+    LOGFONTW font{};
+    font.lfHeight = -::MulDiv(label.fontHundredthsOfPoint, dpi, 7200);
+    font.lfWeight = label.fontWeight;
+    font.lfCharSet = ANSI_CHARSET;
+    lstrcpynW(font.lfFaceName, label.fontName, LF_FACESIZE);
+    return CreateFontOrThrow(font);
+}
+
+// The system's dialog face at the controls' size for the DPI.
+UniqueFont CreateControlFont(int dpi) {
+    LOGFONTW font{};
+    ::GetObjectW(::GetStockObject(DEFAULT_GUI_FONT), sizeof(font), &font);
+    font.lfHeight = -::MulDiv(design::kControlFontPoints, dpi, 72);
+    return CreateFontOrThrow(font);
+}
+
+void PlaceWindow(HWND window, const RECT& place) {
+    ::SetWindowPos(window, nullptr, place.left, place.top, place.right - place.left, place.bottom - place.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 // One child window of the design, with the design it was made from.
@@ -61,21 +104,45 @@ struct Control {
     HWND hwnd = nullptr;
 };
 
-// A label painted on the window's surface.
+// A label painted on the window's surface. A screen reader finds its text
+// in a child window at its place that paints nothing: owner-drawn, and
+// transparent, so that it clips nothing of the window's own painting.
 struct Label {
     const design::LabelDesign& design;
     UniqueFont font;
     std::wstring caption;
+    HWND name = nullptr;
 
-    explicit Label(const design::LabelDesign& d) : design(d), font(CreateLabelFont(d)), caption(d.storedCaption) {}
+    explicit Label(const design::LabelDesign& d) : design(d), caption(d.storedCaption) {}
+
+    void Create(HWND parent) {
+        name = ::CreateWindowExW(WS_EX_TRANSPARENT, L"STATIC", caption.c_str(),
+                                 WS_CHILD | WS_VISIBLE | SS_OWNERDRAW | SS_NOPREFIX, 0, 0, 0, 0, parent, nullptr,
+                                 ::GetModuleHandleW(nullptr), nullptr);
+        if (!name) ThrowLastError(L"CreateWindowEx " + caption);
+    }
+
+    void SetCaption(const std::wstring& text) {
+        caption = text;
+        SetText(name, caption);
+    }
+
+    // The font and place for the DPI; the name window gets both too, for
+    // tools that ask it where and how big the text is.
+    void Layout(int dpi) {
+        UniqueFont resized = CreateLabelFont(design, dpi);
+        PlaceWindow(name, design.place.Pixels(dpi));
+        ::SendMessageW(name, WM_SETFONT, reinterpret_cast<WPARAM>(resized.get()), FALSE);
+        font = std::move(resized);
+    }
 
     // Wraps at word boundaries inside the label and cuts off what does not
     // fit its height. Ampersands are shown as they are.
-    void Paint(HDC dc) const {
+    void Paint(HDC dc, int dpi) const {
         Selection selected(dc, font.get());
-        ::SetTextColor(dc, design::Resolve(design.foreColour));
+        ::SetTextColor(dc, TextColour(design.foreColour, COLOR_WINDOW));
         ::SetBkMode(dc, TRANSPARENT);
-        RECT place = design.place.Pixels();
+        RECT place = design.place.Pixels(dpi);
         ::DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &place,
                     DT_LEFT | DT_TOP | DT_WORDBREAK | DT_NOPREFIX);
     }
@@ -101,9 +168,16 @@ private:
     // Shows the default button's border on the button that Enter presses.
     void ShowDefaultButton() const;
 
-    // The child windows in the order they are made, which is the Tab order.
-    std::array<Control*, 4> Controls() { return {&cmdInstall_, &cmdCancel_, &chkAutostart_, &fraSettings_}; }
+    // The child windows in the order they are made, after the labels' names.
+    std::array<Control*, 4> Controls() { return {&fraSettings_, &chkAutostart_, &cmdInstall_, &cmdCancel_}; }
+    std::array<Label*, 2> Labels() { return {&lblTitle_, &lblInfo_}; }
     void CreateControl(Control& control);
+    // Sizes the window and places and sizes everything in it from the
+    // design for the DPI.
+    void Layout(int dpi);
+    // Moved to a monitor of another DPI: to the place Windows suggests, at
+    // the new DPI.
+    void OnDpiChanged(int dpi, const RECT& suggested);
     // Paints the surface elements bottom to top, off screen to avoid flicker.
     void Paint(HDC target) const;
     void OnPaint();
@@ -128,6 +202,8 @@ private:
     Label lblTitle_{design::lblTitle};
     Label lblInfo_{design::lblInfo};
     UniqueBitmap imgSetup_;
+    UniqueFont controlFont_;
+    int dpi_ = 96;
     HWND lastFocus_ = nullptr;
 };
 
@@ -137,12 +213,14 @@ FrmInstaller::FrmInstaller(std::wstring appName) : appName_(std::move(appName)) 
     imgSetup_.reset(::LoadBitmapW(instance, MAKEINTRESOURCEW(IDB_SETUP)));
     if (!imgSetup_) ThrowLastError(L"LoadBitmap");
 
-    RECT frame{0, 0, design::kClientArea.cx, design::kClientArea.cy};
+    RECT frame = design::kClientArea.Pixels();
     ::AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
     if (!CreateWindowOf(0, design::kStoredCaption, kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                         frame.right - frame.left, frame.bottom - frame.top, nullptr))
         ThrowLastError(L"CreateWindowEx");
+    for (Label* label : Labels()) label->Create(hwnd());
     for (Control* control : Controls()) CreateControl(*control);
+    Layout(WindowDpi(hwnd()));
     ::SendMessageW(chkAutostart_.hwnd, BM_SETCHECK, BST_CHECKED, 0);  // checked at every open
     lastFocus_ = cmdInstall_.hwnd;
 }
@@ -162,21 +240,43 @@ void FrmInstaller::RegisterWindowClass(HINSTANCE instance) {
 }
 
 void FrmInstaller::CreateControl(Control& control) {
-    const RECT place = control.design.place.Pixels();
     control.hwnd = ::CreateWindowExW(control.design.exStyle, control.design.className, control.design.storedCaption,
-                                     control.design.style, place.left, place.top, place.right - place.left,
-                                     place.bottom - place.top, hwnd(),
+                                     control.design.style, 0, 0, 0, 0, hwnd(),
                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.design.id)),
                                      ::GetModuleHandleW(nullptr), nullptr);
     if (!control.hwnd) ThrowLastError(L"CreateWindowEx " + std::wstring(control.design.storedCaption));
-    ::SendMessageW(control.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(::GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+}
+
+void FrmInstaller::Layout(int dpi) {
+    dpi_ = dpi;
+    // The client area as designed, inside the frame Windows draws at this DPI.
+    RECT window, client;
+    ::GetWindowRect(hwnd(), &window);
+    ::GetClientRect(hwnd(), &client);
+    const RECT area = design::kClientArea.Pixels(dpi);
+    ::SetWindowPos(hwnd(), nullptr, 0, 0, area.right + (window.right - window.left) - client.right,
+                   area.bottom + (window.bottom - window.top) - client.bottom,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    UniqueFont font = CreateControlFont(dpi);
+    for (const Control* control : Controls()) {
+        PlaceWindow(control->hwnd, control->design.place.Pixels(dpi));
+        ::SendMessageW(control->hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+    }
+    controlFont_ = std::move(font);  // the old one only now that no control uses it
+    for (Label* label : Labels()) label->Layout(dpi);
+    ::InvalidateRect(hwnd(), nullptr, FALSE);
+}
+
+void FrmInstaller::OnDpiChanged(int dpi, const RECT& suggested) {
+    PlaceWindow(hwnd(), suggested);
+    Layout(dpi);
 }
 
 void FrmInstaller::Form_Load() {
     const StringSource text = [](unsigned id) { return ResString(id); };
     SetText(hwnd(), InstallerCaption(appName_));
-    lblTitle_.caption = InstallerTitle(appName_, text);
-    lblInfo_.caption = InstallerInfo(appName_, text);
+    lblTitle_.SetCaption(InstallerTitle(appName_, text));
+    lblInfo_.SetCaption(InstallerInfo(appName_, text));
     for (const Control* control : {&fraSettings_, &chkAutostart_, &cmdInstall_, &cmdCancel_})
         SetText(control->hwnd, ResString(TagToStringId(control->design.tag)));
     ::InvalidateRect(hwnd(), nullptr, FALSE);
@@ -227,6 +327,15 @@ LRESULT FrmInstaller::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
         return OnCtlColor(message, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+    case WM_DRAWITEM:  // the labels' names: the window paints the labels
+        return TRUE;
+    case WM_SYSCOLORCHANGE:  // the colours, or high contrast, changed
+    case WM_SETTINGCHANGE:
+        ::RedrawWindow(hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+        return 0;
+    case WM_DPICHANGED:
+        OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return 0;
     case WM_COMMAND:
         OnCommand(LOWORD(wParam), HIWORD(wParam));
         return 0;
@@ -255,17 +364,21 @@ void FrmInstaller::Paint(HDC target) const {
 
     FillSystemColour(dc, client, COLOR_WINDOW);
     {
+        // Drawn for 96 dpi: smoothed to its place at any other.
         BITMAP picture{};
         ::GetObjectW(imgSetup_.get(), sizeof(picture), &picture);
         MemoryCanvas source(dc, imgSetup_.get());
-        const RECT place = design::imgSetup.Pixels();
-        ::BitBlt(dc, place.left, place.top, picture.bmWidth, picture.bmHeight, source.dc.get(), 0, 0, SRCCOPY);
+        const RECT place = design::imgSetup.Pixels(dpi_);
+        ::SetStretchBltMode(dc, HALFTONE);
+        ::SetBrushOrgEx(dc, 0, 0, nullptr);
+        ::StretchBlt(dc, place.left, place.top, place.right - place.left, place.bottom - place.top,
+                     source.dc.get(), 0, 0, picture.bmWidth, picture.bmHeight, SRCCOPY);
     }
-    lblInfo_.Paint(dc);
-    FillSystemColour(dc, design::shpButtons.Pixels(), design::shpButtonsSystemColour);
-    lblTitle_.Paint(dc);
-    FillSystemColour(dc, design::linSeperator[1].Place().Pixels(), design::linSeperator[1].systemColour);
-    FillSystemColour(dc, design::linSeperator[0].Place().Pixels(), design::linSeperator[0].systemColour);
+    lblInfo_.Paint(dc, dpi_);
+    FillSystemColour(dc, design::shpButtons.Pixels(dpi_), design::shpButtonsSystemColour);
+    lblTitle_.Paint(dc, dpi_);
+    for (const auto* line : {&design::linSeperator[1], &design::linSeperator[0]})
+        FillSystemColour(dc, line->Place().Pixels(dpi_), line->systemColour);
 
     ::BitBlt(target, 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
 }
@@ -280,7 +393,7 @@ void FrmInstaller::OnPaint() {
 LRESULT FrmInstaller::OnCtlColor(UINT message, HDC dc, HWND control) {
     for (const Control* c : Controls()) {
         if (c->hwnd != control) continue;
-        ::SetTextColor(dc, design::Resolve(c->design.foreColour));
+        ::SetTextColor(dc, TextColour(c->design.foreColour, c->design.backSystemColour));
         ::SetBkColor(dc, ::GetSysColor(c->design.backSystemColour));
         return reinterpret_cast<LRESULT>(::GetSysColorBrush(c->design.backSystemColour));
     }
@@ -334,6 +447,8 @@ void FrmInstaller::cmdCancel_Click() {
 }  // namespace
 
 WizardAnswer RunInstallerWizard(const std::wstring& appName) {
+    // The loader's first window: from here on it lays out for the DPI itself.
+    DeclareDpiAwareness();
     FrmInstaller form(appName);
     form.Form_Load();
     form.Show();

@@ -1,6 +1,7 @@
 // The wizard window's design: each element's place in twips as designed
-// (15 twips to the pixel at 96 dpi), its colours, fonts and the captions
-// stored with it, which the load handler replaces.
+// (15 twips to the pixel at 96 dpi, 1440 to the inch at any DPI), its
+// colours, fonts and the captions stored with it, which the load handler
+// replaces.
 #pragma once
 
 #include <windows.h>
@@ -12,9 +13,10 @@ constexpr int kTwipsPerPixel = 15;
 struct Rect {
     int left, top, width, height;  // twips
 
-    RECT Pixels() const {
-        return {left / kTwipsPerPixel, top / kTwipsPerPixel, (left + width) / kTwipsPerPixel,
-                (top + height) / kTwipsPerPixel};
+    // Rounded down as at 96 dpi, where every edge falls on a whole pixel.
+    RECT Pixels(int dpi = 96) const {
+        auto pixels = [dpi](int twips) { return twips * dpi / (kTwipsPerPixel * 96); };
+        return {pixels(left), pixels(top), pixels(left + width), pixels(top + height)};
     }
 };
 
@@ -26,15 +28,17 @@ inline COLORREF Resolve(Colour colour) {
     return (colour & 0x80000000u) ? ::GetSysColor(static_cast<int>(colour & 0xFFu)) : colour;
 }
 
-constexpr SIZE kClientArea{7455 / kTwipsPerPixel, 5400 / kTwipsPerPixel};
+constexpr Rect kClientArea{0, 0, 7455, 5400};
 constexpr wchar_t kStoredCaption[] = L"Setup - Tarvik + App";
 
 // Control ids: the dialog manager presses IDOK for Enter and IDCANCEL for Esc.
 enum ControlId : int { kInstallId = IDOK, kCancelId = IDCANCEL, kSettingsId = 1001, kAutostartId = 1002 };
 
 // The child windows, in the order they are created. That order is the
-// Z-order and the Tab order: Install, Cancel, the check box; the frame
-// lies below the check box that it surrounds and never takes the focus.
+// Z-order, the order in which a screen reader reads them (the painted
+// labels' names first, then the frame, the check box, Install, Cancel) and
+// the Tab order: Install, Cancel, the check box. The frame, transparent,
+// clips nothing of the check box inside it and never takes the focus.
 struct ControlDesign {
     const wchar_t* className;
     DWORD style;
@@ -63,6 +67,9 @@ constexpr ControlDesign chkAutostart{L"BUTTON", kChild | WS_TABSTOP | WS_GROUP |
 constexpr ControlDesign fraSettings{L"BUTTON", kChild | BS_GROUPBOX, WS_EX_TRANSPARENT, kSettingsId,
                                     {2640, 3600, 4455, 855}, L"Settings", L"410", COLOR_WINDOW,
                                     SystemColour(COLOR_BTNTEXT)};
+
+// The controls' font: the system's dialog face at 8 points.
+constexpr int kControlFontPoints = 8;
 
 // The elements painted on the window's surface.
 struct LabelDesign {

@@ -90,6 +90,27 @@ TEST_F(DownloadLibrary, ErrorStatusSavesNoPageAndSaysSo) {
     }
 }
 
+// The windows that raised an alert for an accessibility client on this
+// thread, with their texts: what a screen reader announces.
+std::vector<std::pair<int, std::wstring>> alerts;
+
+void CALLBACK NoteAlert(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG child, DWORD, DWORD) {
+    if (object == OBJID_CLIENT && child == CHILDID_SELF)
+        alerts.emplace_back(::GetDlgCtrlID(window), rvztest::WindowText(window));
+}
+
+TEST_F(DownloadLibrary, FailureIsAnnouncedWhenItAppears) {
+    alerts.clear();
+    // Out of context: called on this thread while the dialog's loop runs on it.
+    const HWINEVENTHOOK hook = ::SetWinEventHook(EVENT_SYSTEM_ALERT, EVENT_SYSTEM_ALERT, nullptr, NoteAlert,
+                                                 ::GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+    ASSERT_NE(hook, nullptr);
+    const DownloadRun run = Run("/status/404");
+    ::UnhookWinEvent(hook);
+    EXPECT_EQ(run.failures, std::vector<std::wstring>{L"The file was not found on the server (404 Not Found)."});
+    EXPECT_EQ(alerts, (std::vector<std::pair<int, std::wstring>>{{rvdl::kMessageId, run.failures.at(0)}}));
+}
+
 TEST_F(DownloadLibrary, BodyShorterThanItsLengthLeavesNoFile) {
     const DownloadRun run = Run("/short/100000/40000");
     EXPECT_EQ(run.result, 0);

@@ -77,6 +77,12 @@ bool Pixels::AllOf(COLORREF colour) const {
     return !values.empty();
 }
 
+size_t Pixels::Count(COLORREF colour) const {
+    size_t count = 0;
+    for (uint32_t value : values) count += value == AsPixel(colour);
+    return count;
+}
+
 Pixels CaptureClient(HWND window, const RECT& rect) {
     POINT origin{rect.left, rect.top};
     ::ClientToScreen(window, &origin);
@@ -122,7 +128,7 @@ Pixels LoadPicture(const std::wstring& loaderPath) {
     return canvas.Read();
 }
 
-void ExpectLabels(HWND wizard, const std::wstring& title, const std::wstring& info) {
+void ExpectLabels(HWND wizard, const std::wstring& title, const std::wstring& info, COLORREF infoColour) {
     struct Label {
         const char* name;
         const std::wstring& text;
@@ -132,7 +138,7 @@ void ExpectLabels(HWND wizard, const std::wstring& title, const std::wstring& in
     };
     // MS Sans Serif 12 pt bold and 9.75 pt regular at 96 dpi.
     const Label labels[] = {{"lblTitle", title, {176, 16, 473, 57}, 16, FW_BOLD, ::GetSysColor(COLOR_BTNTEXT)},
-                            {"lblInfo", info, {176, 72, 473, 225}, 13, FW_NORMAL, RGB(0, 0, 0)}};
+                            {"lblInfo", info, {176, 72, 473, 225}, 13, FW_NORMAL, infoColour}};
     for (const Label& label : labels) {
         const Pixels expected = RenderLabel(label.text, L"MS Sans Serif", label.height, label.weight, label.colour,
                                             label.place.right - label.place.left,

@@ -36,6 +36,8 @@ struct Pixels {
     size_t Differences(const Pixels& other) const;
     // Whether every pixel has this colour.
     bool AllOf(COLORREF colour) const;
+    // How many pixels have this colour.
+    size_t Count(COLORREF colour) const;
 };
 
 // What the screen shows in a rectangle of a window's client area.
@@ -50,9 +52,13 @@ Pixels RenderLabel(const std::wstring& text, const wchar_t* face, int height, in
 Pixels LoadPicture(const std::wstring& loaderPath);
 
 // Expects the two labels on the screen to show these texts exactly as the
-// design draws them (font, place, wrapping, cut-off). Waits for the screen
-// first: Wine copies what a window paints to the display a little later.
-void ExpectLabels(HWND wizard, const std::wstring& title, const std::wstring& info);
+// design draws them (font, place, wrapping, cut-off), the information in
+// the given colour. Waits for the screen first: Wine copies what a window
+// paints to the display a little later.
+void ExpectLabels(HWND wizard, const std::wstring& title, const std::wstring& info,
+                  COLORREF infoColour = RGB(0, 0, 0));
+
+
 
 // Every text the wizard shows, in one language.
 struct WizardTexts {
