@@ -1,6 +1,7 @@
 #include "basInstaller.h"
 
 #include "CommandLines.h"
+#include "Display.h"
 #include "DownloadLibrary.h"
 #include "Handles.h"
 #include "InstallRoad.h"
@@ -119,6 +120,8 @@ ExitCode Main(const LoaderConfig& config) {
         return kExitAnotherLoader;
     }
 
+    // Before the road's first window, which may be a message box.
+    DeclareDpiAwareness();
     RunLog log = RunLog::Open();
     log.Write(L"Loader " + ModulePath() + L", add-on \"" + config.appName + L"\", argument \"" +
               config.gridCommand + L"\"");

@@ -1,6 +1,7 @@
 #include "WinTestSupport.h"
 
 #include "WinError.h"
+#include "basFiles.h"
 
 #include <stdexcept>
 
@@ -91,16 +92,10 @@ void RemoveTree(const std::wstring& path) {
 }
 
 std::vector<std::wstring> ListFolder(const std::wstring& folder) {
-    std::vector<std::wstring> names;
     std::wstring pattern = folder;
     if (!pattern.empty() && pattern.back() != L'\\') pattern += L'\\';
-    WIN32_FIND_DATAW data;
-    const rvz::UniqueFind find(::FindFirstFileW((pattern + L"*").c_str(), &data));
-    if (!find) return names;
-    do {
-        const std::wstring name = data.cFileName;
-        if (name != L"." && name != L"..") names.push_back(name);
-    } while (::FindNextFileW(find.get(), &data));
+    std::vector<std::wstring> names;
+    for (const WIN32_FIND_DATAW& entry : rvz::FindEntries(pattern + L"*")) names.push_back(entry.cFileName);
     return names;
 }
 
