@@ -2,7 +2,9 @@
 
 #include "Progress.h"
 
+#include <algorithm>
 #include <cwctype>
+#include <vector>
 
 namespace rvdl {
 
@@ -49,6 +51,57 @@ std::wstring_view Trim(std::wstring_view text) {
     while (!text.empty() && std::iswspace(text.front())) text.remove_prefix(1);
     while (!text.empty() && std::iswspace(text.back())) text.remove_suffix(1);
     return text;
+}
+
+bool StartsWithNoCase(std::wstring_view text, std::wstring_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i)
+        if (std::towlower(text[i]) != std::towlower(prefix[i])) return false;
+    return true;
+}
+
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
+int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day) {
+    year -= month <= 2;
+    const int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
+    const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + static_cast<int64_t>(dayOfEra) - 719468;
+}
+
+// The words of a date: runs of letters, digits and colons.
+std::vector<std::wstring_view> DateWords(std::wstring_view text) {
+    std::vector<std::wstring_view> words;
+    size_t start = 0;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        const bool separator = i == text.size() || text[i] == L' ' || text[i] == L',' ||
+                               text[i] == L'-' || text[i] == L'\t';
+        if (!separator) continue;
+        if (i > start) words.push_back(text.substr(start, i - start));
+        start = i + 1;
+    }
+    return words;
+}
+
+std::optional<unsigned> MonthNumber(std::wstring_view word) {
+    constexpr std::wstring_view kMonths[] = {L"Jan", L"Feb", L"Mar", L"Apr", L"May", L"Jun",
+                                             L"Jul", L"Aug", L"Sep", L"Oct", L"Nov", L"Dec"};
+    for (unsigned i = 0; i < 12; ++i)
+        if (word == kMonths[i]) return i + 1;
+    return std::nullopt;
+}
+
+// "08:49:37" as seconds of the day.
+std::optional<int64_t> TimeOfDay(std::wstring_view word) {
+    if (word.size() != 8 || word[2] != L':' || word[5] != L':') return std::nullopt;
+    const std::wstring_view parts[] = {word.substr(0, 2), word.substr(3, 2), word.substr(6, 2)};
+    for (const std::wstring_view part : parts)
+        if (!IsDigits(part)) return std::nullopt;
+    const uint64_t hours = ToNumber(parts[0]), minutes = ToNumber(parts[1]),
+                   seconds = ToNumber(parts[2]);
+    if (hours > 23 || minutes > 59 || seconds > 60) return std::nullopt;
+    return static_cast<int64_t>(hours * 3600 + minutes * 60 + seconds);
 }
 
 }  // namespace
@@ -108,6 +161,64 @@ std::optional<uint64_t> ParseLength(std::wstring_view text) {
     return ToNumber(text);
 }
 
+RedirectVerdict JudgeRedirect(std::wstring_view from, std::wstring_view to, int redirectsDone) {
+    const bool toSecure = StartsWithNoCase(to, L"https://");
+    if (!toSecure && !StartsWithNoCase(to, L"http://")) return RedirectVerdict::NotHttp;
+    if (StartsWithNoCase(from, L"https://") && !toSecure) return RedirectVerdict::Downgrade;
+    if (redirectsDone >= kMaxRedirects) return RedirectVerdict::TooMany;
+    return RedirectVerdict::Follow;
+}
+
+std::optional<int64_t> ParseHttpDate(std::wstring_view text) {
+    const std::vector<std::wstring_view> words = DateWords(Trim(text));
+    // "Sun, 06 Nov 1994 08:49:37 GMT", "Sunday, 06-Nov-94 08:49:37 GMT", or
+    // "Sun Nov  6 08:49:37 1994" (C's asctime).
+    std::wstring_view day, month, year, time;
+    if (words.size() == 6 && words[5] == L"GMT") {
+        day = words[1], month = words[2], year = words[3], time = words[4];
+    } else if (words.size() == 5) {
+        month = words[1], day = words[2], time = words[3], year = words[4];
+    } else {
+        return std::nullopt;
+    }
+    const std::optional<unsigned> monthNumber = MonthNumber(month);
+    const std::optional<int64_t> seconds = TimeOfDay(time);
+    if (!monthNumber || !seconds || !IsDigits(day) || day.size() > 2 || !IsDigits(year) ||
+        (year.size() != 4 && year.size() != 2))
+        return std::nullopt;
+    const unsigned dayNumber = static_cast<unsigned>(ToNumber(day));
+    int64_t yearNumber = static_cast<int64_t>(ToNumber(year));
+    // Two-digit years of the old form: 70 to 99 are the 1900s.
+    if (year.size() == 2) yearNumber += yearNumber < 70 ? 2000 : 1900;
+    if (dayNumber < 1 || dayNumber > 31) return std::nullopt;
+    return DaysFromCivil(yearNumber, *monthNumber, dayNumber) * 86400 + *seconds;
+}
+
+std::optional<uint64_t> ParseRetryAfter(std::wstring_view value, int64_t now) {
+    if (const std::optional<uint64_t> seconds = ParseLength(value)) return seconds;
+    const std::optional<int64_t> date = ParseHttpDate(value);
+    if (!date) return std::nullopt;
+    return *date > now ? static_cast<uint64_t>(*date - now) : 0;
+}
+
+uint64_t BusyWaitMs(uint64_t askedSeconds, double random) {
+    constexpr uint64_t kCapMs = uint64_t{kMaxBusyWaitSeconds} * 1000;
+    const uint64_t asked = std::min<uint64_t>(askedSeconds, kMaxBusyWaitSeconds) * 1000;
+    const uint64_t spread = std::max<uint64_t>(1000, asked / 4);
+    // Never before the time asked for; at the cap, the spread lies below it.
+    const uint64_t earliest = asked < kCapMs ? asked : kCapMs - spread;
+    const uint64_t latest = std::min(kCapMs, earliest + spread);
+    random = std::clamp(random, 0.0, 1.0);
+    return earliest + static_cast<uint64_t>(random * static_cast<double>(latest - earliest));
+}
+
+bool IsLoopbackHost(std::wstring_view host) {
+    // The host as HostOfUrl gives it: a port may follow.
+    if (!host.empty() && host.front() == L'[') return StartsWithNoCase(host, L"[::1]");
+    host = host.substr(0, host.find(L':'));
+    return StartsWithNoCase(host, L"127.") || (host.size() == 9 && StartsWithNoCase(host, L"localhost"));
+}
+
 std::wstring RangeHeader(uint64_t offset) {
     if (offset == 0) return {};
     return L"Range: bytes=" + std::to_wstring(offset) + L"-\r\n";
@@ -124,7 +235,7 @@ ResponseVerdict JudgeResponse(uint64_t offset, int status, std::optional<uint64_
         // Only a part that starts where we asked continues the file; it may
         // also be the whole file from byte 0 when we asked for no range.
         if (!range || range->first != offset) {
-            verdict.failure = Failure::Incomplete;
+            verdict.failure = Failure::WrongPart;
             return verdict;
         }
         verdict.start = BodyStart::Append;
@@ -151,19 +262,41 @@ std::wstring HostOfUrl(std::wstring_view url) {
     return std::wstring(rest);
 }
 
+namespace {
+
+// The language's words for the server's phrase of a common status, or the
+// phrase as sent. A server that sent none (HTTP/2 has none) gets the number alone.
+std::wstring StatusPhrase(const Texts& texts, int status, const std::wstring& serverPhrase) {
+    if (serverPhrase.empty()) return serverPhrase;
+    constexpr std::pair<int, TextId> kPhrases[] = {
+        {400, TextId::Status400}, {401, TextId::Status401}, {403, TextId::Status403},
+        {404, TextId::Status404}, {405, TextId::Status405}, {407, TextId::Status407},
+        {408, TextId::Status408}, {410, TextId::Status410}, {429, TextId::Status429},
+        {500, TextId::Status500}, {501, TextId::Status501}, {502, TextId::Status502},
+        {503, TextId::Status503}, {504, TextId::Status504},
+    };
+    for (const auto& [code, id] : kPhrases)
+        if (code == status) return texts.Get(id);
+    return serverPhrase;
+}
+
+}  // namespace
+
 std::wstring DescribeFailure(const Texts& texts, const FailureDetails& details,
                              std::wstring_view url) {
     const std::wstring host = HostOfUrl(url);
     switch (details.failure) {
         case Failure::Status: {
             std::wstring status = std::to_wstring(details.status);
-            if (!details.statusText.empty()) status += L" " + details.statusText;
+            const std::wstring phrase = StatusPhrase(texts, details.status, details.statusText);
+            if (!phrase.empty()) status += L" " + phrase;
             const bool missing = details.status == 404 || details.status == 410;
             return texts.Format(missing ? TextId::ErrorNotFound : TextId::ErrorStatus,
                                 {{L"status", status}});
         }
         case Failure::CannotConnect:
             return texts.Format(TextId::ErrorCannotConnect, {{L"host", host}});
+        case Failure::Refused: return texts.Format(TextId::ErrorRefused, {{L"host", host}});
         case Failure::HostNotFound:
             return texts.Format(TextId::ErrorHostNotFound, {{L"host", host}});
         case Failure::ConnectionLost:
@@ -181,6 +314,30 @@ std::wstring DescribeFailure(const Texts& texts, const FailureDetails& details,
         case Failure::Address: return texts.Format(TextId::ErrorAddress, {{L"url", url}});
         case Failure::Write:
             return texts.Format(TextId::ErrorWrite, {{L"error", details.errorText}});
+        case Failure::DiskFull: {
+            const std::wstring free =
+                details.freeBytes ? FormatSize(texts, *details.freeBytes) : L"?";
+            if (!details.total)
+                return texts.Format(TextId::ErrorDiskFull, {{L"drive", details.where}, {L"free", free}});
+            return texts.Format(TextId::ErrorDiskFullOfSize,
+                                {{L"drive", details.where},
+                                 {L"total", FormatSize(texts, *details.total)},
+                                 {L"free", free}});
+        }
+        case Failure::Downgrade:
+            return texts.Format(TextId::ErrorDowngrade, {{L"url", details.where}});
+        case Failure::Redirects:
+            return texts.Format(TextId::ErrorRedirects, {{L"count", std::to_wstring(kMaxRedirects)},
+                                                         {L"url", details.where}});
+        case Failure::Encoded:
+            return texts.Format(TextId::ErrorEncoding, {{L"encoding", details.encoding}});
+        case Failure::WrongPart:
+            return texts.Format(TextId::ErrorWrongPart,
+                                {{L"amount", DescribeProgress(texts, details.done, details.total,
+                                                              std::nullopt).amount}});
+        case Failure::ProxyCredentials: return texts.Get(TextId::ErrorProxyCredentials);
+        case Failure::ServerCredentials:
+            return texts.Format(TextId::ErrorServerCredentials, {{L"host", host}});
         case Failure::None:
         case Failure::Other: break;
     }
