@@ -212,6 +212,16 @@ uint64_t BusyWaitMs(uint64_t askedSeconds, double random) {
     return earliest + static_cast<uint64_t>(random * static_cast<double>(latest - earliest));
 }
 
+EncodingVerdict JudgeEncoding(std::wstring_view contentEncoding) {
+    contentEncoding = Trim(contentEncoding);
+    const auto is = [&](std::wstring_view name) {
+        return contentEncoding.size() == name.size() && StartsWithNoCase(contentEncoding, name);
+    };
+    if (contentEncoding.empty() || is(L"identity")) return EncodingVerdict::Plain;
+    if (is(L"gzip") || is(L"x-gzip") || is(L"deflate")) return EncodingVerdict::Decoded;
+    return EncodingVerdict::Refuse;
+}
+
 bool IsLoopbackHost(std::wstring_view host) {
     // The host as HostOfUrl gives it: a port may follow.
     if (!host.empty() && host.front() == L'[') return StartsWithNoCase(host, L"[::1]");

@@ -133,6 +133,21 @@ uint32_t NextReadSize(uint32_t asked, uint32_t got, uint64_t tookMs, uint32_t ma
 // The host (and port, if given) of a URL, for showing where a file comes from.
 std::wstring HostOfUrl(std::wstring_view url);
 
+// What a body's Content-Encoding means for the file. The library asks for
+// the plain bytes; gzip and deflate that come anyway are decoded by WinINet
+// (the size is then unknown, and a break starts over instead of resuming);
+// anything else would save bytes that are not the file.
+enum class EncodingVerdict { Plain, Decoded, Refuse };
+EncodingVerdict JudgeEncoding(std::wstring_view contentEncoding);
+
+// Who asks for a user name and password: a 407 comes from the proxy, a 401
+// from the server.
+enum class SignIn { Proxy, Server };
+struct Credentials {
+    std::wstring user;
+    std::wstring password;
+};
+
 // A cannot-connect failure on the host's own machine is a refusal: nothing
 // lies between, so nothing else could have stopped it.
 bool IsLoopbackHost(std::wstring_view host);
@@ -147,6 +162,7 @@ struct FailureDetails {
     std::wstring where;          // Downgrade, Redirects: the last address; DiskFull: the drive
     std::wstring encoding;       // for Encoded
     std::optional<uint64_t> freeBytes;  // for DiskFull
+    std::optional<uint64_t> retryAfter;  // for Status: the seconds a busy server asked to wait
 };
 
 // One or two sentences for the user saying why the download failed.

@@ -108,9 +108,11 @@ TEST_F(DownloadLibrary, RefusedConnectionLeavesNoFileAndSaysSo) {
         library, nullptr, "http://127.0.0.1:" + std::to_string(port) + "/tarvik.exe", target);
     EXPECT_EQ(run.result, 0);
     ASSERT_EQ(run.failures.size(), 1u);
-    EXPECT_EQ(run.failures[0], L"127.0.0.1:" + std::to_wstring(port) +
-                                   L" cannot be reached. Check your Internet connection and try "
-                                   L"again.");
+    // Nothing lies between here and the loopback server: the server refused, the
+    // Internet connection is not to blame.
+    EXPECT_EQ(run.failures[0], L"The server at 127.0.0.1:" + std::to_wstring(port) +
+                                   L" refused the connection: it is not accepting connections at "
+                                   L"the moment. Try again later.");
     ExpectNothingLeft();
 }
 
@@ -322,7 +324,7 @@ DialogTexts TextsFor(const Library& library, const std::wstring& language,
 TEST_F(DownloadLibrary, GermanLanguageFileGivesGermanTexts) {
     const DialogTexts texts = TextsFor(library, DistFolder() + L"RAVoduza_de.ini", target);
     EXPECT_EQ(texts.heading, L"Der Download von tarvik.exe ist fehlgeschlagen");
-    EXPECT_EQ(texts.failure, L"Die Datei wurde auf dem Server nicht gefunden (404 Not Found).");
+    EXPECT_EQ(texts.failure, L"Die Datei wurde auf dem Server nicht gefunden (404 Nicht gefunden).");
     EXPECT_EQ(texts.cancel, L"Abbrechen");
     EXPECT_EQ(texts.retry, L"&Wiederholen");
 }

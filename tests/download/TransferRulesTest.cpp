@@ -291,6 +291,17 @@ TEST(DownloadBusyServer, WaitsAsAskedAtMostAMinuteSpreadAndOnlyThreeTimes) {
     EXPECT_FALSE(ShouldRetryWhenBusy(500, 1, 0));
 }
 
+TEST(DownloadJudgeEncoding, DecodesGzipAndDeflateAndRefusesTheRest) {
+    const std::pair<const wchar_t*, EncodingVerdict> cases[] = {
+        {L"", EncodingVerdict::Plain},           {L"identity", EncodingVerdict::Plain},
+        {L" Identity ", EncodingVerdict::Plain}, {L"gzip", EncodingVerdict::Decoded},
+        {L"X-GZIP", EncodingVerdict::Decoded},   {L"deflate", EncodingVerdict::Decoded},
+        {L"br", EncodingVerdict::Refuse},        {L"gzip, br", EncodingVerdict::Refuse},
+        {L"compress", EncodingVerdict::Refuse},  {L"gzipped", EncodingVerdict::Refuse},
+    };
+    for (const auto& [encoding, verdict] : cases) EXPECT_EQ(JudgeEncoding(encoding), verdict) << encoding;
+}
+
 TEST(DownloadIsLoopbackHost, KnowsTheMachineItself) {
     for (const wchar_t* host : {L"127.0.0.1", L"127.0.0.1:47900", L"127.1.2.3", L"localhost",
                                 L"LOCALHOST:80", L"[::1]", L"[::1]:8080"})
