@@ -5,6 +5,7 @@
 #include "WinError.h"
 
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <vector>
@@ -332,7 +333,8 @@ private:
             return nullptr;
         }
         BOOL decode = TRUE;
-        ::InternetSetOptionW(request, INTERNET_OPTION_HTTP_DECODING, &decode, sizeof(decode));
+        decoding_ = ::InternetSetOptionW(request, INTERNET_OPTION_HTTP_DECODING, &decode,
+                                         sizeof(decode)) != FALSE;
         SetCredentials(request);
         const std::wstring headers = kAcceptHeader + RangeHeader(offset);
         if (!::HttpSendRequestW(request, headers.c_str(), static_cast<DWORD>(headers.size()),
@@ -405,6 +407,17 @@ private:
         return true;
     }
 
+    // The Content-Encoding header, looked up by name: Wine drops the header
+    // when it decodes the body, and then answers HTTP_QUERY_CONTENT_ENCODING
+    // with another header's value.
+    static std::wstring ContentEncoding(HINTERNET request) {
+        return QueryGrowing([&](void* buffer, DWORD* bytes) {
+                   constexpr wchar_t kName[] = L"Content-Encoding";
+                   if (*bytes >= sizeof(kName)) std::memcpy(buffer, kName, sizeof(kName));
+                   return ::HttpQueryInfoW(request, HTTP_QUERY_CUSTOM, buffer, bytes, nullptr);
+               }).value_or(L"");
+    }
+
     static FailureDetails StatusFailure(HINTERNET request, DWORD status) {
         FailureDetails details;
         details.failure = Failure::Status;
@@ -430,8 +443,8 @@ private:
         }
         if (verdict.start == BodyStart::Refuse) return StatusFailure(request, static_cast<DWORD>(status));
         std::optional<uint64_t> total = verdict.total;
-        const std::wstring encoding = QueryHeader(request, HTTP_QUERY_CONTENT_ENCODING).value_or(L"");
-        switch (JudgeEncoding(encoding)) {
+        const std::wstring encoding = ContentEncoding(request);
+        switch (JudgeEncoding(encoding, decoding_)) {
             case EncodingVerdict::Refuse: {
                 FailureDetails details;
                 details.failure = Failure::Encoded;
@@ -532,6 +545,7 @@ private:
     std::vector<char> buffer_;
     // False once a decoded body arrived: its bytes cannot be asked for by range.
     bool rangeUsable_ = true;
+    bool decoding_ = false;  // WinINet agreed to decode gzip and deflate
     std::optional<Credentials> proxyCredentials_;
     std::optional<Credentials> serverCredentials_;
 };

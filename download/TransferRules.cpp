@@ -212,13 +212,14 @@ uint64_t BusyWaitMs(uint64_t askedSeconds, double random) {
     return earliest + static_cast<uint64_t>(random * static_cast<double>(latest - earliest));
 }
 
-EncodingVerdict JudgeEncoding(std::wstring_view contentEncoding) {
+EncodingVerdict JudgeEncoding(std::wstring_view contentEncoding, bool decoding) {
     contentEncoding = Trim(contentEncoding);
     const auto is = [&](std::wstring_view name) {
         return contentEncoding.size() == name.size() && StartsWithNoCase(contentEncoding, name);
     };
     if (contentEncoding.empty() || is(L"identity")) return EncodingVerdict::Plain;
-    if (is(L"gzip") || is(L"x-gzip") || is(L"deflate")) return EncodingVerdict::Decoded;
+    // WinINet decodes these two only (Wine not even x-gzip).
+    if (decoding && (is(L"gzip") || is(L"deflate"))) return EncodingVerdict::Decoded;
     return EncodingVerdict::Refuse;
 }
 

@@ -135,10 +135,11 @@ std::wstring HostOfUrl(std::wstring_view url);
 
 // What a body's Content-Encoding means for the file. The library asks for
 // the plain bytes; gzip and deflate that come anyway are decoded by WinINet
-// (the size is then unknown, and a break starts over instead of resuming);
-// anything else would save bytes that are not the file.
+// when it agreed to decode (the size is then unknown, and a break starts
+// over instead of resuming); anything else would save bytes that are not
+// the file.
 enum class EncodingVerdict { Plain, Decoded, Refuse };
-EncodingVerdict JudgeEncoding(std::wstring_view contentEncoding);
+EncodingVerdict JudgeEncoding(std::wstring_view contentEncoding, bool decoding);
 
 // Who asks for a user name and password: a 407 comes from the proxy, a 401
 // from the server.

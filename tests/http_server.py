@@ -237,7 +237,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             packer = zlib.compressobj(wbits=31)
             body = packer.compress(body) + packer.flush()
         elif name == "deflate":
-            body = zlib.compress(body)
+            # Raw, as most servers that send deflate do (and the only form Wine reads).
+            packer = zlib.compressobj(wbits=-15)
+            body = packer.compress(body) + packer.flush()
         self.start_body(200, len(body), [("Content-Encoding", name)])
         if not self.head:
             self.wfile.write(body)

@@ -6,6 +6,8 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace rvdltest {
 namespace {
 
@@ -78,6 +80,113 @@ TEST_F(DownloadLibrary, FilesFromTheServersRootFolderArrive) {
 TEST_F(DownloadLibrary, RedirectsAreFollowed) {
     EXPECT_EQ(Run("/redirect/redirect/file/123457").result, 1);
     EXPECT_TRUE(FileHoldsPattern(target, 123457));
+}
+
+TEST_F(DownloadLibrary, RedirectLoopEndsAfterTenAndAsksNoMore) {
+    const std::string key = UniqueKey();
+    std::string requestsAtFailure, requestsLater;
+    const DownloadRun run = Run("/loop/" + key, [&](DialogView& view) {
+        view.WaitForFailure();
+        requestsAtFailure = HttpGet("/requests/" + key);
+        ::Sleep(1000);  // the failure is on screen: nothing more may go out
+        requestsLater = HttpGet("/requests/" + key);
+    });
+    EXPECT_EQ(run.result, 0);
+    ASSERT_EQ(run.failures.size(), 1u);
+    EXPECT_EQ(run.failures[0],
+              L"The server redirected the download 10 times without sending the file (last to " +
+                  rvztest::Wide(ServerUrl("/loop/" + key)) + L"), so it was stopped.");
+    // The first request and ten redirects.
+    EXPECT_EQ(std::count(requestsAtFailure.begin(), requestsAtFailure.end(), '\n'), 11);
+    EXPECT_EQ(requestsLater, requestsAtFailure);
+    ExpectNothingLeft();
+}
+
+TEST_F(DownloadLibrary, EncodedBodiesAreDecodedOrRefusedButNeverSaved) {
+    for (const char* encoding : {"gzip", "deflate"}) {
+        const std::string key = UniqueKey();
+        EXPECT_EQ(Run("/encoded/" + key + "/" + encoding + "/300000").result, 1) << encoding;
+        EXPECT_TRUE(FileHoldsPattern(target, 300000)) << encoding;
+        EXPECT_EQ(HttpGet("/requests/" + key), "identity\n") << encoding;
+    }
+    for (const char* encoding : {"x-gzip", "br"}) {
+        const DownloadRun run = Run("/encoded/" + UniqueKey() + "/" + encoding + "/300000");
+        EXPECT_EQ(run.result, 0) << encoding;
+        EXPECT_EQ(run.failures, std::vector<std::wstring>{L"The server sent the file in an encoded form (" +
+                                                          rvztest::Wide(encoding) +
+                                                          L") that cannot be saved as the file."});
+        ExpectNothingLeft();
+    }
+}
+
+TEST_F(DownloadLibrary, PartNotAskedForIsNamedWithWhatHadArrived) {
+    const std::string key = UniqueKey();
+    const DownloadRun run = Run("/wrongpart/" + key + "/2000000");
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.failures, std::vector<std::wstring>{L"The server sent a part of the file that was "
+                                                      L"not asked for, after 976 KB of 1.90 MB."});
+    EXPECT_EQ(HttpGet("/requests/" + key), "-\nbytes=1000000-\n");
+    ExpectNothingLeft();
+}
+
+TEST_F(DownloadLibrary, BusyServerIsAskedAgainWhenItSaysAtMostThreeTimes) {
+    const struct {
+        const char* path;
+        int result;
+        int requests;
+    } cases[] = {
+        {"/503/1/50000", 1, 3},        // busy twice, then the file
+        {"/429/2/50000/date", 1, 2},  // Retry-After as an HTTP date
+        {"/503/1/50000", 0, 4},        // busy for good: three retries, then the failure
+    };
+    for (const auto& c : cases) {
+        const std::string key = UniqueKey();
+        const std::string times = c.result ? std::to_string(c.requests - 1) : "99";
+        const std::string path = "/busy/" + key + "/" + times + c.path;
+        std::wstring busyText;
+        const DownloadRun run = Run(path, [&](DialogView& view) {
+            view.WaitFor([&] { return view.Text(rvdl::kAmountId).find(L"busy") != std::wstring::npos; });
+            busyText = view.Text(rvdl::kAmountId);
+        });
+        EXPECT_EQ(run.result, c.result) << path;
+        EXPECT_EQ(busyText.rfind(L"The server is busy. Trying again in ", 0), 0u)
+            << path << ": " << rvztest::Utf8(busyText);
+        EXPECT_NE(busyText.find(L" s (1 of 3)\u2026"), std::wstring::npos) << rvztest::Utf8(busyText);
+        std::string requests = HttpGet("/requests/" + key);
+        EXPECT_EQ(std::count(requests.begin(), requests.end(), '\n'), c.requests) << path;
+        if (!c.result) {
+            EXPECT_EQ(run.failures, std::vector<std::wstring>{
+                                        L"The server answered with an error: 503 Service Unavailable."});
+        }
+    }
+}
+
+TEST_F(DownloadLibrary, ServerThatAsksToSignInGetsThePromptsAnswer) {
+    for (const bool signIn : {false, true}) {  // WinINet keeps a password that worked
+        std::wstring question;
+        const DownloadRun run = Run("/auth/tester/secret/70000", [&](DialogView& view) {
+            const HWND prompt = view.WaitForPrompt();
+            ASSERT_NE(prompt, nullptr);
+            question = rvztest::WindowText(::GetWindow(prompt, GW_CHILD));
+            view.AnswerPrompt(prompt, signIn ? std::optional(std::pair<std::wstring, std::wstring>(
+                                                   L"tester", L"secret"))
+                                             : std::nullopt);
+        });
+        EXPECT_EQ(question, L"The server at 127.0.0.1:" + std::to_wstring(RAVODUZA_TEST_PORT) +
+                                L" asks for a user name and password.");
+        if (signIn) {
+            EXPECT_EQ(run.result, 1);
+            EXPECT_TRUE(FileHoldsPattern(target, 70000));
+        } else {
+            EXPECT_EQ(run.result, 0);
+            EXPECT_EQ(run.failures,
+                      std::vector<std::wstring>{L"The server at 127.0.0.1:" +
+                                                std::to_wstring(RAVODUZA_TEST_PORT) +
+                                                L" asked for a user name and password, and none "
+                                                L"was given."});
+            ExpectNothingLeft();
+        }
+    }
 }
 
 TEST_F(DownloadLibrary, ErrorStatusSavesNoPageAndSaysSo) {

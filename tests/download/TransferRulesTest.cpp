@@ -292,14 +292,20 @@ TEST(DownloadBusyServer, WaitsAsAskedAtMostAMinuteSpreadAndOnlyThreeTimes) {
 }
 
 TEST(DownloadJudgeEncoding, DecodesGzipAndDeflateAndRefusesTheRest) {
-    const std::pair<const wchar_t*, EncodingVerdict> cases[] = {
-        {L"", EncodingVerdict::Plain},           {L"identity", EncodingVerdict::Plain},
-        {L" Identity ", EncodingVerdict::Plain}, {L"gzip", EncodingVerdict::Decoded},
-        {L"X-GZIP", EncodingVerdict::Decoded},   {L"deflate", EncodingVerdict::Decoded},
-        {L"br", EncodingVerdict::Refuse},        {L"gzip, br", EncodingVerdict::Refuse},
-        {L"compress", EncodingVerdict::Refuse},  {L"gzipped", EncodingVerdict::Refuse},
+    const struct {
+        const wchar_t* encoding;
+        bool decoding;
+        EncodingVerdict verdict;
+    } cases[] = {
+        {L"", true, EncodingVerdict::Plain},          {L"identity", false, EncodingVerdict::Plain},
+        {L" Identity ", true, EncodingVerdict::Plain}, {L"gzip", true, EncodingVerdict::Decoded},
+        {L"GZIP", true, EncodingVerdict::Decoded},    {L"deflate", true, EncodingVerdict::Decoded},
+        {L"gzip", false, EncodingVerdict::Refuse},    {L"x-gzip", true, EncodingVerdict::Refuse},
+        {L"br", true, EncodingVerdict::Refuse},       {L"gzip, br", true, EncodingVerdict::Refuse},
+        {L"compress", true, EncodingVerdict::Refuse}, {L"gzipped", true, EncodingVerdict::Refuse},
     };
-    for (const auto& [encoding, verdict] : cases) EXPECT_EQ(JudgeEncoding(encoding), verdict) << encoding;
+    for (const auto& c : cases)
+        EXPECT_EQ(JudgeEncoding(c.encoding, c.decoding), c.verdict) << c.encoding << c.decoding;
 }
 
 TEST(DownloadIsLoopbackHost, KnowsTheMachineItself) {
