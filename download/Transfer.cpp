@@ -535,8 +535,10 @@ private:
         ExclusiveLock hold(s_.lock);
         details.where = VolumeOf(s_.tempPath);
         ULARGE_INTEGER free{};
-        if (::GetDiskFreeSpaceExW(details.where.c_str(), &free, nullptr, nullptr))
-            details.freeBytes = free.QuadPart + s_.done;
+        LARGE_INTEGER partial{};
+        if (::GetDiskFreeSpaceExW(details.where.c_str(), &free, nullptr, nullptr) &&
+            ::GetFileSizeEx(s_.file.get(), &partial))
+            details.freeBytes = free.QuadPart + static_cast<uint64_t>(partial.QuadPart);
         if (s_.total >= 0) details.total = static_cast<uint64_t>(s_.total.load());
         return details;
     }
