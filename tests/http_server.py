@@ -190,6 +190,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.start_body(200, size, ranges)
         self.send_pattern(start, end if stop_at is None else min(end, stop_at(start, end)))
 
+    def send_small(self, status, body, extra=(), content_type="text/html"):
+        """A short answer with its body, for statuses, redirects and challenges."""
+        self.send_response(status)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Connection", "close")
+        for name, value in extra:
+            self.send_header(name, value)
+        self.end_headers()
+        if not self.head:
+            self.wfile.write(body)
+
     def stall(self):
         stopping.wait(STALL_LIMIT)
 
@@ -203,25 +215,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_pattern(0, int(size))
 
     def serve_status(self, code):
-        body = b"<html><body><h1>Status %s</h1></body></html>" % code.encode()
-        self.send_response(int(code))
-        self.send_header("Content-Type", "text/html")
-        self.send_header("Content-Length", str(len(body)))
-        self.send_header("Connection", "close")
-        self.end_headers()
-        if not self.head:
-            self.wfile.write(body)
+        self.send_small(int(code), b"<html><body><h1>Status %s</h1></body></html>" % code.encode())
 
     def serve_short(self, size, sent):
         self.start_body(200, int(size))
         self.send_pattern(0, min(int(sent), int(size)))
 
     def serve_redirect(self, target):
-        self.send_response(302)
-        self.send_header("Location", target if "://" in target else "/" + target)
-        self.send_header("Content-Length", "0")
-        self.send_header("Connection", "close")
-        self.end_headers()
+        self.send_small(302, b"", [("Location", target if "://" in target else "/" + target)])
 
     def serve_goto(self, scheme, host, path):
         self.serve_redirect("%s://%s/%s" % (scheme, host, path))
@@ -264,28 +265,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         wait = int(seconds)
         retry_after = (email.utils.formatdate(time.time() + wait, usegmt=True) if as_date
                        else str(wait))
-        body = b"busy"
-        self.send_response(int(code))
-        self.send_header("Retry-After", retry_after)
-        self.send_header("Content-Length", str(len(body)))
-        self.send_header("Connection", "close")
-        self.end_headers()
-        if not self.head:
-            self.wfile.write(body)
+        self.send_small(int(code), b"busy", [("Retry-After", retry_after)])
 
     def serve_auth(self, user, password, size):
         expected = "Basic " + base64.b64encode(("%s:%s" % (user, password)).encode()).decode()
         if self.headers.get("Authorization") == expected:
             self.serve_file(size)
             return
-        body = b"sign in"
-        self.send_response(401)
-        self.send_header("WWW-Authenticate", 'Basic realm="RAVoduza test"')
-        self.send_header("Content-Length", str(len(body)))
-        self.send_header("Connection", "close")
-        self.end_headers()
-        if not self.head:
-            self.wfile.write(body)
+        self.send_small(401, b"sign in", [("WWW-Authenticate", 'Basic realm="RAVoduza test"')])
 
     def serve_drop(self, key, times, size, honour_range):
         number = count_request(key, self.headers.get("Range"))
@@ -318,12 +305,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def serve_requests(self, key):
         with state_lock:
             body = "".join(line + "\n" for line in range_log.get(key, [])).encode()
-        self.send_response(200)
-        self.send_header("Content-Type", "text/plain")
-        self.send_header("Content-Length", str(len(body)))
-        self.send_header("Connection", "close")
-        self.end_headers()
-        self.wfile.write(body)
+        self.send_small(200, body, content_type="text/plain")
 
     def serve_stop(self):
         self.serve_status("200")
