@@ -2,61 +2,62 @@
 
 #include "DialogIds.h"
 
-#include <vector>
 
 namespace rvdl {
 
 namespace {
 
 // A dialog template built in memory: the texts come from the language
-// file, so a resource template would need them patched in anyway.
+// file, so a resource template would need them patched in anyway. Texts
+// are cut to kMaxText characters, so the template always fits.
+constexpr size_t kMaxText = 400;
+
 class DialogTemplate {
 public:
     DialogTemplate(const std::wstring& title, short width, short height) {
-        Align();
         AddDword(DS_MODALFRAME | DS_SETFONT | DS_SHELLFONT | DS_CENTER | WS_POPUP | WS_CAPTION |
                  WS_SYSMENU);
         AddDword(0);  // extended style
-        count_ = words_.size();
-        words_.push_back(0);  // items, counted as they are added
-        for (short value : {short{0}, short{0}, width, height}) words_.push_back(static_cast<WORD>(value));
-        words_.push_back(0);  // no menu
-        words_.push_back(0);  // the standard dialog class
-        AddText(title);
-        words_.push_back(8);  // point size of the shell dialog font
+        count_ = size_;
+        Add(0);  // items, counted as they are added
+        for (short value : {short{0}, short{0}, width, height}) Add(static_cast<WORD>(value));
+        Add(0);  // no menu
+        Add(0);  // the standard dialog class
+        AddText(title.c_str());
+        Add(8);  // point size of the shell dialog font
         AddText(L"MS Shell Dlg");
     }
 
-    void AddItem(WORD atom, int id, DWORD style, RECT rect, const std::wstring& text) {
+    void AddItem(WORD atom, int id, DWORD style, RECT rect, const wchar_t* text) {
         ++words_[count_];
-        Align();
+        if (size_ % 2) Add(0);  // items start on a DWORD boundary
         AddDword(WS_CHILD | WS_VISIBLE | style);
         AddDword(0);
         for (LONG value : {rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top})
-            words_.push_back(static_cast<WORD>(value));
-        words_.push_back(static_cast<WORD>(id));
-        words_.push_back(0xFFFF);  // a predefined class by its atom
-        words_.push_back(atom);
+            Add(static_cast<WORD>(value));
+        Add(static_cast<WORD>(id));
+        Add(0xFFFF);  // a predefined class by its atom
+        Add(atom);
         AddText(text);
-        words_.push_back(0);  // no creation data
+        Add(0);  // no creation data
     }
 
-    const DLGTEMPLATE* get() const { return reinterpret_cast<const DLGTEMPLATE*>(words_.data()); }
+    const DLGTEMPLATE* get() const { return reinterpret_cast<const DLGTEMPLATE*>(words_); }
 
 private:
-    void Align() {
-        if (words_.size() % 2) words_.push_back(0);
-    }
+    void Add(WORD word) { words_[size_++] = word; }
     void AddDword(DWORD value) {
-        words_.push_back(LOWORD(value));
-        words_.push_back(HIWORD(value));
+        Add(LOWORD(value));
+        Add(HIWORD(value));
     }
-    void AddText(const std::wstring& text) {
-        words_.insert(words_.end(), text.begin(), text.end());
-        words_.push_back(0);
+    void AddText(const wchar_t* text) {
+        for (size_t i = 0; text[i] && i < kMaxText; ++i) Add(text[i]);
+        Add(0);
     }
 
-    std::vector<WORD> words_;
+    // Seven items and the header, each with a text of at most kMaxText.
+    alignas(DWORD) WORD words_[8 * (kMaxText + 16)] = {};
+    size_t size_ = 0;
     size_t count_ = 0;
 };
 
@@ -96,15 +97,16 @@ std::optional<Credentials> PromptForCredentials(HWND owner, const Texts& texts,
                                                 const std::wstring& question) {
     // Layout in dialog units.
     DialogTemplate form(title, 230, 102);
-    form.AddItem(kStatic, -1, SS_LEFT | SS_NOPREFIX, {8, 8, 222, 30}, question);
-    form.AddItem(kStatic, -1, SS_LEFT, {8, 36, 68, 46}, texts.Get(TextId::UserName));
+    form.AddItem(kStatic, -1, SS_LEFT | SS_NOPREFIX, {8, 8, 222, 30}, question.c_str());
+    form.AddItem(kStatic, -1, SS_LEFT, {8, 36, 68, 46}, texts.Get(TextId::UserName).c_str());
     form.AddItem(kEdit, kUserNameId, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, {70, 34, 222, 46}, L"");
-    form.AddItem(kStatic, -1, SS_LEFT, {8, 54, 68, 64}, texts.Get(TextId::Password));
+    form.AddItem(kStatic, -1, SS_LEFT, {8, 54, 68, 64}, texts.Get(TextId::Password).c_str());
     form.AddItem(kEdit, kPasswordId, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_PASSWORD,
                  {70, 52, 222, 64}, L"");
-    form.AddItem(kButton, IDOK, BS_DEFPUSHBUTTON | WS_TABSTOP, {118, 80, 168, 94}, texts.Get(TextId::Ok));
+    form.AddItem(kButton, IDOK, BS_DEFPUSHBUTTON | WS_TABSTOP, {118, 80, 168, 94},
+                 texts.Get(TextId::Ok).c_str());
     form.AddItem(kButton, IDCANCEL, BS_PUSHBUTTON | WS_TABSTOP, {172, 80, 222, 94},
-                 texts.Get(TextId::Cancel));
+                 texts.Get(TextId::Cancel).c_str());
     Credentials answer;
     const INT_PTR result = ::DialogBoxIndirectParamW(
         reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(owner, GWLP_HINSTANCE)), form.get(), owner,

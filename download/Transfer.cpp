@@ -1,3 +1,5 @@
+// rand_s is declared only on request.
+#define _CRT_RAND_S
 #include "Transfer.h"
 
 #include "DownloadHandles.h"
@@ -5,9 +7,10 @@
 #include "WinError.h"
 
 #include <atomic>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <random>
 #include <vector>
 
 namespace rvdl {
@@ -91,10 +94,11 @@ int64_t UnixNow() {
     return static_cast<int64_t>((ticks - kTicksFrom1601To1970) / 10000000ULL);
 }
 
+// A number from 0 to 1 that differs from user to user.
 double RandomFraction() {
-    std::random_device source;
-    return static_cast<double>(source() - source.min()) /
-           static_cast<double>(source.max() - source.min());
+    unsigned int value = 0;
+    if (rand_s(&value) != 0) value = static_cast<unsigned int>(::GetTickCount64());
+    return static_cast<double>(value) / static_cast<double>(UINT_MAX);
 }
 
 // The volume that holds a path ("C:\\"), or the path's folder when that fails.
@@ -271,7 +275,7 @@ private:
                 const std::optional<std::wstring> next = RedirectTarget(request, url);
                 CloseRequest();
                 if (!next) return StatusFailure(request, status);
-                failure.where = *next;
+                failure.named = *next;
                 switch (JudgeRedirect(url, *next, redirects)) {
                     case RedirectVerdict::Downgrade: failure.failure = Failure::Downgrade; return failure;
                     case RedirectVerdict::TooMany: failure.failure = Failure::Redirects; return failure;
@@ -448,7 +452,7 @@ private:
             case EncodingVerdict::Refuse: {
                 FailureDetails details;
                 details.failure = Failure::Encoded;
-                details.encoding = encoding;
+                details.named = encoding;
                 return details;
             }
             case EncodingVerdict::Decoded:
@@ -533,10 +537,10 @@ private:
         FailureDetails details;
         details.failure = Failure::DiskFull;
         ExclusiveLock hold(s_.lock);
-        details.where = VolumeOf(s_.tempPath);
+        details.named = VolumeOf(s_.tempPath);
         ULARGE_INTEGER free{};
         LARGE_INTEGER partial{};
-        if (::GetDiskFreeSpaceExW(details.where.c_str(), &free, nullptr, nullptr) &&
+        if (::GetDiskFreeSpaceExW(details.named.c_str(), &free, nullptr, nullptr) &&
             ::GetFileSizeEx(s_.file.get(), &partial))
             details.freeBytes = free.QuadPart + static_cast<uint64_t>(partial.QuadPart);
         if (s_.total >= 0) details.total = static_cast<uint64_t>(s_.total.load());

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cwctype>
-#include <vector>
 
 namespace rvdl {
 
@@ -70,18 +69,24 @@ int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day) {
     return era * 146097 + static_cast<int64_t>(dayOfEra) - 719468;
 }
 
-// The words of a date: runs of letters, digits and colons.
-std::vector<std::wstring_view> DateWords(std::wstring_view text) {
-    std::vector<std::wstring_view> words;
+// The words of a date: the runs between blanks, commas and dashes. Six at
+// most; a seventh makes it no date.
+struct DateWords {
+    std::wstring_view words[7];
+    size_t count = 0;
+};
+
+DateWords SplitDate(std::wstring_view text) {
+    DateWords result;
     size_t start = 0;
-    for (size_t i = 0; i <= text.size(); ++i) {
+    for (size_t i = 0; i <= text.size() && result.count < 7; ++i) {
         const bool separator = i == text.size() || text[i] == L' ' || text[i] == L',' ||
                                text[i] == L'-' || text[i] == L'\t';
         if (!separator) continue;
-        if (i > start) words.push_back(text.substr(start, i - start));
+        if (i > start) result.words[result.count++] = text.substr(start, i - start);
         start = i + 1;
     }
-    return words;
+    return result;
 }
 
 std::optional<unsigned> MonthNumber(std::wstring_view word) {
@@ -170,13 +175,14 @@ RedirectVerdict JudgeRedirect(std::wstring_view from, std::wstring_view to, int 
 }
 
 std::optional<int64_t> ParseHttpDate(std::wstring_view text) {
-    const std::vector<std::wstring_view> words = DateWords(Trim(text));
+    const DateWords split = SplitDate(text);
+    const std::wstring_view* words = split.words;
     // "Sun, 06 Nov 1994 08:49:37 GMT", "Sunday, 06-Nov-94 08:49:37 GMT", or
     // "Sun Nov  6 08:49:37 1994" (C's asctime).
     std::wstring_view day, month, year, time;
-    if (words.size() == 6 && words[5] == L"GMT") {
+    if (split.count == 6 && words[5] == L"GMT") {
         day = words[1], month = words[2], year = words[3], time = words[4];
-    } else if (words.size() == 5) {
+    } else if (split.count == 5) {
         month = words[1], day = words[2], time = words[3], year = words[4];
     } else {
         return std::nullopt;
@@ -329,19 +335,19 @@ std::wstring DescribeFailure(const Texts& texts, const FailureDetails& details,
             const std::wstring free =
                 details.freeBytes ? FormatSize(texts, *details.freeBytes) : L"?";
             if (!details.total)
-                return texts.Format(TextId::ErrorDiskFull, {{L"drive", details.where}, {L"free", free}});
+                return texts.Format(TextId::ErrorDiskFull, {{L"drive", details.named}, {L"free", free}});
             return texts.Format(TextId::ErrorDiskFullOfSize,
-                                {{L"drive", details.where},
+                                {{L"drive", details.named},
                                  {L"total", FormatSize(texts, *details.total)},
                                  {L"free", free}});
         }
         case Failure::Downgrade:
-            return texts.Format(TextId::ErrorDowngrade, {{L"url", details.where}});
+            return texts.Format(TextId::ErrorDowngrade, {{L"url", details.named}});
         case Failure::Redirects:
             return texts.Format(TextId::ErrorRedirects, {{L"count", std::to_wstring(kMaxRedirects)},
-                                                         {L"url", details.where}});
+                                                         {L"url", details.named}});
         case Failure::Encoded:
-            return texts.Format(TextId::ErrorEncoding, {{L"encoding", details.encoding}});
+            return texts.Format(TextId::ErrorEncoding, {{L"encoding", details.named}});
         case Failure::WrongPart:
             return texts.Format(TextId::ErrorWrongPart,
                                 {{L"amount", DescribeProgress(texts, details.done, details.total,

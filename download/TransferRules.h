@@ -160,8 +160,9 @@ struct FailureDetails {
     std::wstring errorText;      // the system's description, for Write and Other
     uint64_t done = 0;           // for Incomplete, WrongPart
     std::optional<uint64_t> total;  // for Incomplete, WrongPart, DiskFull
-    std::wstring where;          // Downgrade, Redirects: the last address; DiskFull: the drive
-    std::wstring encoding;       // for Encoded
+    // What the message names: the last address (Downgrade, Redirects), the
+    // drive (DiskFull) or the content encoding (Encoded).
+    std::wstring named;
     std::optional<uint64_t> freeBytes;  // for DiskFull
     std::optional<uint64_t> retryAfter;  // for Status: the seconds a busy server asked to wait
 };

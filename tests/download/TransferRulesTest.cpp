@@ -181,22 +181,22 @@ TEST(DownloadDescribeFailure, NamesTheFaultsOfHostileServersAndFullDisks) {
         return details;
     };
     const Case cases[] = {
-        {make(Failure::Downgrade, [](FailureDetails& d) { d.where = L"http://dl.example/t.exe"; }),
+        {make(Failure::Downgrade, [](FailureDetails& d) { d.named = L"http://dl.example/t.exe"; }),
          L"The server sent the download from its secure (https) address on to an insecure one "
          L"(http). For your safety it was not followed: http://dl.example/t.exe"},
-        {make(Failure::Redirects, [](FailureDetails& d) { d.where = L"https://dl.example/r"; }),
+        {make(Failure::Redirects, [](FailureDetails& d) { d.named = L"https://dl.example/r"; }),
          L"The server redirected the download 10 times without sending the file (last to "
          L"https://dl.example/r), so it was stopped."},
-        {make(Failure::Encoded, [](FailureDetails& d) { d.encoding = L"br"; }),
+        {make(Failure::Encoded, [](FailureDetails& d) { d.named = L"br"; }),
          L"The server sent the file in an encoded form (br) that cannot be saved as the file."},
         {make(Failure::WrongPart, [](FailureDetails& d) { d.done = 2097152, d.total = 4194304; }),
          L"The server sent a part of the file that was not asked for, after 2.00 MB of 4.00 MB."},
         {make(Failure::WrongPart, [](FailureDetails& d) { d.done = 2048; }),
          L"The server sent a part of the file that was not asked for, after 2.00 KB downloaded."},
         {make(Failure::DiskFull,
-              [](FailureDetails& d) { d.where = L"D:\\", d.total = 3145728, d.freeBytes = 1048576; }),
+              [](FailureDetails& d) { d.named = L"D:\\", d.total = 3145728, d.freeBytes = 1048576; }),
          L"There is not enough free space on D:\\: the file needs 3.00 MB, and 1.00 MB are free."},
-        {make(Failure::DiskFull, [](FailureDetails& d) { d.where = L"D:\\", d.freeBytes = 512; }),
+        {make(Failure::DiskFull, [](FailureDetails& d) { d.named = L"D:\\", d.freeBytes = 512; }),
          L"There is not enough free space on D:\\ (512 bytes free)."},
         {make(Failure::ProxyCredentials, [](FailureDetails&) {}),
          L"The proxy server asked for a user name and password, and none was given."},
