@@ -67,7 +67,7 @@ public:
     ActivationScope& operator=(const ActivationScope&) = delete;
 
 private:
-    UniqueActivationContext context_;
+    rvz::UniqueActivationContext context_;
     ULONG_PTR cookie_ = 0;
 };
 
@@ -108,9 +108,9 @@ bool DownloadDialog::Run() {
     if (disableOwner) ::EnableWindow(owner, FALSE);
 
     StartTransfer();
-    ::SetTimer(window_.get(), kTickTimer, kTickMs, nullptr);
-    ::ShowWindow(window_.get(), SW_SHOW);
-    ::SetForegroundWindow(window_.get());
+    ::SetTimer(hwnd(), kTickTimer, kTickMs, nullptr);
+    ::ShowWindow(hwnd(), SW_SHOW);
+    ::SetForegroundWindow(hwnd());
     ::SetFocus(Control(kCancelId));
 
     // A modal loop of our own; a quit request ends it as a cancel and is
@@ -126,7 +126,7 @@ bool DownloadDialog::Run() {
             End(false);
             break;
         }
-        if (!::IsDialogMessageW(window_.get(), &msg)) {
+        if (!::IsDialogMessageW(hwnd(), &msg)) {
             ::TranslateMessage(&msg);
             ::DispatchMessageW(&msg);
         }
@@ -134,9 +134,9 @@ bool DownloadDialog::Run() {
 
     // The owner comes back before the dialog goes, so that it gets the focus.
     if (disableOwner) ::EnableWindow(owner, TRUE);
-    window_.reset();
-    ::UnregisterClassW(kDialogClass, OwnModule());
+    DestroyNow();
     if (quit) ::PostQuitMessage(static_cast<int>(quitCode));
+    RethrowHandlerFailure();
     return succeeded_;
 }
 
@@ -147,13 +147,10 @@ bool DownloadDialog::Create() {
     ::InitCommonControlsEx(&controls);
 
     WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof(windowClass);
-    windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = module;
     windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     windowClass.lpszClassName = kDialogClass;
-    if (!::RegisterClassExW(&windowClass) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-        return false;
+    Register(windowClass);
 
     dpi_ = ScreenDpi();
     NONCLIENTMETRICSW metrics{};
@@ -169,9 +166,8 @@ bool DownloadDialog::Create() {
     const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT |
                           (request_.owner ? 0 : WS_EX_APPWINDOW);
     const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
-    const HWND window =
-        ::CreateWindowExW(exStyle, kDialogClass, request_.title.c_str(), style, 0, 0, 0, 0,
-                          request_.owner, nullptr, module, this);
+    const HWND window = CreateWindowOf(exStyle, request_.title.c_str(), style, 0, 0, 0, 0,
+                                       request_.owner);
     if (!window) return false;
     CreateControls();
     Place();
@@ -219,7 +215,7 @@ void DownloadDialog::CreateControls() {
         const HWND window = ::CreateWindowExW(
             0, control.windowClass, control.text.c_str(), control.style, Scale(control.rect.left),
             Scale(control.rect.top), Scale(control.rect.right - control.rect.left),
-            Scale(control.rect.bottom - control.rect.top), window_.get(),
+            Scale(control.rect.bottom - control.rect.top), hwnd(),
             reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), OwnModule(), nullptr);
         const HFONT font = control.id == kHeadingId ? headingFont_.get() : font_.get();
         ::SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
@@ -229,14 +225,14 @@ void DownloadDialog::CreateControls() {
 
 void DownloadDialog::Place() {
     RECT frame{0, 0, Scale(kWidth), Scale(kHeight)};
-    ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongW(window_.get(), GWL_STYLE)),
-                         FALSE, static_cast<DWORD>(::GetWindowLongW(window_.get(), GWL_EXSTYLE)));
+    ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongW(hwnd(), GWL_STYLE)),
+                         FALSE, static_cast<DWORD>(::GetWindowLongW(hwnd(), GWL_EXSTYLE)));
     const int width = frame.right - frame.left;
     const int height = frame.bottom - frame.top;
     const RECT area = CentreArea(request_.owner);
     const int left = area.left + (area.right - area.left - width) / 2;
     const int top = area.top + (area.bottom - area.top - height) / 2;
-    ::SetWindowPos(window_.get(), nullptr, left, top, width, height,
+    ::SetWindowPos(hwnd(), nullptr, left, top, width, height,
                    SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
@@ -246,24 +242,6 @@ void DownloadDialog::SetText(int id, const std::wstring& text) {
     const int length = ::GetWindowTextW(Control(id), current, 512);
     if (text.compare(0, std::wstring::npos, current, static_cast<size_t>(length)) != 0)
         ::SetWindowTextW(Control(id), text.c_str());
-}
-
-LRESULT CALLBACK DownloadDialog::WindowProc(HWND window, UINT message, WPARAM wParam,
-                                            LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* self = static_cast<DownloadDialog*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        self->window_.reset(window);
-        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<DownloadDialog*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!self || message == WM_NCDESTROY) {
-        if (self) {
-            ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-            self->window_.release();
-        }
-        return ::DefWindowProcW(window, message, wParam, lParam);
-    }
-    return self->HandleMessage(message, wParam, lParam);
 }
 
 LRESULT DownloadDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -293,7 +271,7 @@ LRESULT DownloadDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
             // Enter retries a failed download; while it runs, Enter does nothing.
             return failed_ ? MAKELRESULT(kRetryId, DC_HASDEFID) : 0;
         default:
-            return ::DefWindowProcW(window_.get(), message, wParam, lParam);
+            return Default(message, wParam, lParam);
     }
 }
 
@@ -312,7 +290,7 @@ void DownloadDialog::OnCommand(int id) {
 
 void DownloadDialog::StartTransfer() {
     speed_.Reset();
-    transfer_ = std::make_unique<Transfer>(request_.url, request_.target, window_.get(),
+    transfer_ = std::make_unique<Transfer>(request_.url, request_.target, hwnd(),
                                            kTransferEnded);
     OnTick();
 }
@@ -385,7 +363,7 @@ void DownloadDialog::AskForCredentials(SignIn who) {
                                       ? texts_.Get(TextId::CredentialsProxy)
                                       : texts_.Format(TextId::CredentialsServer, {{L"host", host_}});
     std::optional<Credentials> answer =
-        PromptForCredentials(window_.get(), texts_, request_.title, question);
+        PromptForCredentials(hwnd(), texts_, request_.title, question);
     prompting_ = false;
     // The dialog may have ended while the prompt was open.
     if (transfer_) transfer_->AnswerCredentials(std::move(answer));
@@ -408,19 +386,19 @@ void DownloadDialog::ShowFailureParts(bool failed) {
     for (int id : {kMessageId, kRetryId}) ::ShowWindow(Control(id), failed ? SW_SHOW : SW_HIDE);
 }
 
-void DownloadDialog::End(bool succeeded) {
+void DownloadDialog::End(bool succeeded) noexcept {
     if (ended_) return;
     ended_ = true;
     succeeded_ = succeeded;
-    ::KillTimer(window_.get(), kTickTimer);
+    ::KillTimer(hwnd(), kTickTimer);
     transfer_.reset();
 }
 
 void DownloadDialog::OnPaint() {
     PAINTSTRUCT paint;
-    const HDC dc = ::BeginPaint(window_.get(), &paint);
+    const HDC dc = ::BeginPaint(hwnd(), &paint);
     RECT client;
-    ::GetClientRect(window_.get(), &client);
+    ::GetClientRect(hwnd(), &client);
     RECT page = client;
     page.bottom = footerTop_;
     RECT band = client;
@@ -436,7 +414,7 @@ void DownloadDialog::OnPaint() {
         ::SetBkColor(dc, fill.color);
         ::ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &fill.rect, nullptr, 0, nullptr);
     }
-    ::EndPaint(window_.get(), &paint);
+    ::EndPaint(hwnd(), &paint);
 }
 
 HBRUSH DownloadDialog::OnColorStatic(HDC dc, HWND control) {

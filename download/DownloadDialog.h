@@ -2,7 +2,8 @@
 // offers Retry, and runs until the download has ended.
 #pragma once
 
-#include "DownloadHandles.h"
+#include "BaseWindow.h"
+#include "Handles.h"
 #include "Progress.h"
 #include "Texts.h"
 #include "Transfer.h"
@@ -21,7 +22,7 @@ struct DownloadRequest {
     std::wstring title;
 };
 
-class DownloadDialog {
+class DownloadDialog : public rvz::BaseWindow<DownloadDialog> {
 public:
     DownloadDialog(const Texts& texts, DownloadRequest request);
     ~DownloadDialog();
@@ -34,13 +35,14 @@ public:
     bool Run();
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    friend class rvz::BaseWindow<DownloadDialog>;
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void OnHandlerFailed() noexcept { End(false); }
 
     bool Create();
     void CreateControls();
     void Place();
-    HWND Control(int id) const { return ::GetDlgItem(window_.get(), id); }
+    HWND Control(int id) const { return ::GetDlgItem(hwnd(), id); }
     void SetText(int id, const std::wstring& text);
     int Scale(int value) const { return ::MulDiv(value, dpi_, 96); }
 
@@ -55,18 +57,17 @@ private:
     void AskForCredentials(SignIn who);  // the prompt, its answer to the transfer
     void ShowFailure(const FailureDetails& details);
     void ShowFailureParts(bool failed);  // the message and Retry, or the bar and figures
-    void End(bool succeeded);
+    void End(bool succeeded) noexcept;
 
     const Texts& texts_;
     DownloadRequest request_;
     std::wstring host_;
     std::wstring fileName_;
 
-    UniqueWindow window_;
     rvz::UniqueFont font_;
     rvz::UniqueFont headingFont_;
-    UniqueIcon bigIcon_;
-    UniqueIcon smallIcon_;
+    rvz::UniqueIcon bigIcon_;
+    rvz::UniqueIcon smallIcon_;
     int dpi_ = 96;
     int footerTop_ = 0;
 

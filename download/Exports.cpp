@@ -1,6 +1,7 @@
 // The library's two entry points. Texts arrive in the system's ANSI code
 // page; the options are kept for the life of the process.
 #include "DownloadDialog.h"
+#include "Handles.h"
 #include "LanguageFile.h"
 #include "Options.h"
 #include "WinError.h"
@@ -33,7 +34,7 @@ extern "C" int __stdcall rvdl_SetOption(const char* option, const char* value) {
         if (!name) return 0;
         std::wstring text = rvz::FromAnsi(value);
         Settings& settings = TheSettings();
-        rvdl::ExclusiveLock hold(settings.lock);
+        rvz::ExclusiveLock hold(settings.lock);
         if (*name == rvdl::Option::Title)
             settings.title = std::move(text);
         else
@@ -45,13 +46,13 @@ extern "C" int __stdcall rvdl_SetOption(const char* option, const char* value) {
 }
 
 extern "C" int __stdcall rvdl_Download(HWND owner, const char* url, const char* file) {
+    if (!url || !*url || !file || !*file) return 0;
     try {
-        if (!url || !*url || !file || !*file) return 0;
         std::optional<std::wstring> title;
         std::wstring language;
         {
             Settings& settings = TheSettings();
-            rvdl::ExclusiveLock hold(settings.lock);
+            rvz::ExclusiveLock hold(settings.lock);
             title = settings.title;
             language = settings.language;
         }
@@ -61,14 +62,12 @@ extern "C" int __stdcall rvdl_Download(HWND owner, const char* url, const char* 
         request.url = rvz::FromAnsi(url);
         request.target = rvz::FromAnsi(file);
         request.title = title.value_or(texts.Get(rvdl::TextId::Title));
-        const std::wstring target = request.target;
         rvdl::DownloadDialog dialog(texts, std::move(request));
         if (dialog.Run()) return 1;
-        // A file at the target means success to the caller: an older one
-        // must not pass for this download.
-        ::DeleteFileW(target.c_str());
-        return 0;
     } catch (...) {
-        return 0;
     }
+    // A file at the target means success to the caller: an older one must
+    // not pass for this download.
+    ::DeleteFileA(file);
+    return 0;
 }

@@ -2,9 +2,11 @@
 #define _CRT_RAND_S
 #include "Transfer.h"
 
-#include "DownloadHandles.h"
-#include "basFiles.h"
+#include "Handles.h"
 #include "WinError.h"
+#include "basFiles.h"
+
+#include <wininet.h>
 
 #include <atomic>
 #include <climits>
@@ -14,6 +16,9 @@
 #include <vector>
 
 namespace rvdl {
+
+using rvz::ExclusiveLock;
+using UniqueInternet = rvz::UniqueNullHandle<HINTERNET, &::InternetCloseHandle>;
 
 namespace {
 

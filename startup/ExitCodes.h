@@ -12,6 +12,7 @@ enum ExitCode : unsigned {
     kExitNotInstalled = 5,       // the setup ended without writing the install record
     kExitInstallError = 6,       // the install action failed; its error message was shown
     kExitWizardClosed = 7,       // the user cancelled or closed the wizard
+    kExitAnotherLoader = 9,      // another loader is on the install road; its window came forward
 };
 
 }  // namespace rvz

@@ -3,7 +3,9 @@
 #include "CommandLines.h"
 #include "DownloadLibrary.h"
 #include "Handles.h"
+#include "InstallRoad.h"
 #include "InstallerTexts.h"
+#include "RoadLock.h"
 #include "Strings.h"
 #include "WinError.h"
 #include "basFiles.h"
@@ -17,17 +19,6 @@ namespace rvz {
 
 namespace {
 
-struct LoaderValues {
-    std::wstring appName;
-    std::wstring gridCommand;
-    std::wstring folder;
-};
-
-LoaderValues& Values() {
-    static LoaderValues values;
-    return values;
-}
-
 // Starts a command line with its window shown normally, without waiting.
 void StartProcess(const std::wstring& commandLine) {
     STARTUPINFOW startup{};
@@ -37,16 +28,25 @@ void StartProcess(const std::wstring& commandLine) {
     PROCESS_INFORMATION info{};
     std::wstring line = commandLine;  // CreateProcessW may write into it
     if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &info))
-        ThrowLastError(L"Could not start " + commandLine);
+                          &startup, &info)) {
+        // The loader's words in the user's language, the reason in the system's.
+        const std::wstring reason = SystemErrorText(::GetLastError());
+        throw std::runtime_error(ToUtf8(ResString(IDS_PRODUCT_CANNOT_START) + L"\r\n\r\n" +
+                                        commandLine + L"\r\n" + reason));
+    }
     ProcessHandles::Adopt(info);  // not kept: the product runs on its own
 }
 
 }  // namespace
 
-const std::wstring& AppName() { return Values().appName; }
-const std::wstring& GridCommand() { return Values().gridCommand; }
-const std::wstring& LoaderFolder() { return Values().folder; }
+LoaderConfig ReadLoaderConfig(const std::wstring& modulePath) {
+    LoaderConfig config;
+    config.folder = GetDirectoryPart(modulePath);
+    const IniFile file(config.folder + kConfigFileName);
+    config.appName = Trim(file.Read(L"Loader", L"AppName"));
+    config.gridCommand = Trim(file.Read(L"Loader", L"GridCommand"));
+    return config;
+}
 
 std::wstring ReadInstallRecord() {
     return RegReadString(HKEY_LOCAL_MACHINE, kInstallRecordKey, kInstallRecordValue);
@@ -82,31 +82,38 @@ bool HasAdministratorRights() {
     return false;
 }
 
-bool Main() {
-    LoaderValues& values = Values();
-    values.folder = GetDirectoryPart(ModulePath());
-
-    const std::wstring config = values.folder + kConfigFileName;
-    values.appName = Trim(ReadIniString(config, L"Loader", L"AppName", L""));
-    values.gridCommand = Trim(ReadIniString(config, L"Loader", L"GridCommand", L""));
-
+ExitCode Main(const LoaderConfig& config) {
     if (!ReadInstallRecord().empty()) {
-        RunGridCommand(values.gridCommand);
-        EndProcessNow(kExitProductStarted);
+        RunGridCommand(config.gridCommand);
+        return kExitProductStarted;
     }
 
-    const DownloadLibrary& library = DownloadLibrary::Get(values.folder);
-    // The download dialog carries the wizard's caption.
-    library.SetOption(L"title", InstallerCaption(values.appName));
-    library.SetOption(L"language", values.folder + L"RAVoduza_" + ResString(IDS_LANGUAGE_CODE) + L".ini");
-
-    if (!HasAdministratorRights()) {
-        ::MessageBoxW(nullptr, ResString(IDS_NO_ADMIN_RIGHTS).c_str(), kApplicationTitle,
-                      MB_OK | MB_ICONERROR);
-        return false;
+    // A double click must not run two wizards, downloads and setups at once.
+    const std::optional<RoadLock> lock = RoadLock::Take();
+    if (!lock) {
+        BringOtherLoaderToFront();
+        return kExitAnotherLoader;
     }
-    ShowInstallerWindow();
-    return true;
+
+    try {
+        const DownloadLibrary library(config.folder);
+        // The download dialog carries the wizard's caption.
+        library.SetOption(L"title", InstallerCaption(config.appName));
+        library.SetOption(L"language",
+                          config.folder + L"RAVoduza_" + ResString(IDS_LANGUAGE_CODE) + L".ini");
+
+        if (!HasAdministratorRights()) {
+            ::MessageBoxW(nullptr, ResString(IDS_NO_ADMIN_RIGHTS).c_str(), kApplicationTitle,
+                          MB_OK | MB_ICONERROR);
+            return kExitNoAdminRights;
+        }
+        const WizardAnswer answer = RunInstallerWizard(config.appName);
+        if (!IsInstall(answer)) return kExitWizardClosed;
+        return RunInstallRoad(config, library, answer == WizardAnswer::InstallWithAutostart);
+    } catch (const MissingLibraryError& missing) {
+        ::MessageBoxW(nullptr, missing.message().c_str(), kApplicationTitle, MB_OK | MB_ICONERROR);
+        return kExitLibraryMissing;
+    }
 }
 
 void RunGridCommand(const std::wstring& command) {
@@ -114,29 +121,19 @@ void RunGridCommand(const std::wstring& command) {
     StartProcess(ProductCommandLine(position, command, FileExists(position)));
 }
 
-void EndProcessNow(ExitCode code) { ::ExitProcess(code); }
-
 void ReportUnexpectedError(const std::exception& error) {
     ::MessageBoxW(nullptr, FromUtf8(error.what()).c_str(), kApplicationTitle, MB_OK | MB_ICONERROR);
-    EndProcessNow(kExitUnexpectedError);
 }
 
-int RunLoader() {
+ExitCode RunLoader() {
     try {
         // Every DLL loaded from here on comes from the system folder unless
         // its full path is given: nothing is picked up from the current folder.
         ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-        if (!Main()) return kExitNoAdminRights;
-
-        MSG msg;
-        while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
-            if (InstallerPreTranslateMessage(msg)) continue;
-            ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
-        }
-        return static_cast<int>(msg.wParam);
+        return Main(ReadLoaderConfig(ModulePath()));
     } catch (const std::exception& error) {
         ReportUnexpectedError(error);
+        return kExitUnexpectedError;
     }
 }
 

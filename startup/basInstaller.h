@@ -1,5 +1,5 @@
-// Start-up: decides between starting the installed product and showing the
-// setup wizard, and starts the product.
+// Start-up: reads the configuration and the install record once, and either
+// starts the installed product or takes the road that installs it.
 #pragma once
 
 #include "ExitCodes.h"
@@ -17,11 +17,15 @@ constexpr wchar_t kInstallRecordValue[] = L"Position";
 constexpr wchar_t kConfigFileName[] = L"RAVoduza_config.ini";
 constexpr wchar_t kApplicationTitle[] = L"Tarvik Loader";
 
-// The values read from the configuration file by Main, for the whole process.
-const std::wstring& AppName();
-const std::wstring& GridCommand();
-// The loader's folder, ending in a backslash.
-const std::wstring& LoaderFolder();
+// What the start-up pass reads once and hands down the road.
+struct LoaderConfig {
+    std::wstring folder;       // the loader's folder, ending in a backslash
+    std::wstring appName;      // the add-on's name, trimmed
+    std::wstring gridCommand;  // the product's argument text, trimmed
+};
+
+// The configuration beside the loader at the module path.
+LoaderConfig ReadLoaderConfig(const std::wstring& modulePath);
 
 // The address the setup program is downloaded from (fixed per build).
 const wchar_t* DownloadUrl();
@@ -36,21 +40,19 @@ std::wstring ModulePath();
 // administrators hold and standard users lack. Asks; changes nothing.
 bool HasAdministratorRights();
 
-// The start-up pass. Ends the process after starting an installed product.
-// Returns true once the wizard is shown, false after the rights message.
-bool Main();
+// The start-up pass: starts an installed product, or prepares the download
+// library, checks the rights, shows the wizard and installs. Returns the
+// outcome; throws only what no step expected.
+ExitCode Main(const LoaderConfig& config);
 
 // Starts the installed product with the command text, not waiting for it.
 // Throws when it cannot be started.
 void RunGridCommand(const std::wstring& command);
 
-// Ends the process at once: no further code of the loader runs.
-[[noreturn]] void EndProcessNow(ExitCode code);
+// Shows an error that no step expected, with its description.
+void ReportUnexpectedError(const std::exception& error);
 
-// Shows an error that no step expected, with its description, and ends.
-[[noreturn]] void ReportUnexpectedError(const std::exception& error);
-
-// The whole program: Main, then the wizard's message loop. Returns the exit code.
-int RunLoader();
+// The whole program; returns its exit code.
+ExitCode RunLoader();
 
 }  // namespace rvz

@@ -1,5 +1,6 @@
 // Ownership of Windows handles: each handle type is closed exactly once, on
-// every path, by the object that owns it.
+// every path, by the object that owns it. The one family of handle types for
+// the loader, the download library and the tests.
 #pragma once
 
 #include <windows.h>
@@ -44,51 +45,40 @@ private:
     Type handle_ = Traits::Invalid();
 };
 
-struct KernelHandleTraits {
-    using Type = HANDLE;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::CloseHandle(h); }
-};
-
-// CreateFile and FindFirstFile report failure as INVALID_HANDLE_VALUE, not NULL.
-struct FileHandleTraits {
-    using Type = HANDLE;
-    static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(Type h) noexcept { ::CloseHandle(h); }
-};
-
-struct RegKeyTraits {
-    using Type = HKEY;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::RegCloseKey(h); }
-};
-
-struct ModuleTraits {
-    using Type = HMODULE;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::FreeLibrary(h); }
-};
-
-template <typename T>
-struct GdiObjectTraits {
+// Handles whose "none" is NULL, closed by one function.
+template <typename T, auto CloseFunction>
+struct NullHandleTraits {
     using Type = T;
     static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::DeleteObject(h); }
+    static void Close(Type h) noexcept { CloseFunction(h); }
 };
 
-struct LocalMemoryTraits {
-    using Type = HLOCAL;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::LocalFree(h); }
+// CreateFile, FindFirstFile and CreateActCtx report failure as
+// INVALID_HANDLE_VALUE, not NULL.
+template <auto CloseFunction>
+struct InvalidValueHandleTraits {
+    using Type = HANDLE;
+    static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void Close(Type h) noexcept { CloseFunction(h); }
 };
 
-using UniqueHandleKernel = UniqueHandle<KernelHandleTraits>;
-using UniqueFile = UniqueHandle<FileHandleTraits>;
-using UniqueKey = UniqueHandle<RegKeyTraits>;
-using UniqueModule = UniqueHandle<ModuleTraits>;
-using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
-using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
-using UniqueLocal = UniqueHandle<LocalMemoryTraits>;
+template <typename T, auto CloseFunction>
+using UniqueNullHandle = UniqueHandle<NullHandleTraits<T, CloseFunction>>;
+
+inline void DeleteGdiObject(HGDIOBJ object) noexcept { ::DeleteObject(object); }
+
+using UniqueHandleKernel = UniqueNullHandle<HANDLE, &::CloseHandle>;
+using UniqueFile = UniqueHandle<InvalidValueHandleTraits<&::CloseHandle>>;
+using UniqueFind = UniqueHandle<InvalidValueHandleTraits<&::FindClose>>;
+using UniqueActivationContext = UniqueHandle<InvalidValueHandleTraits<&::ReleaseActCtx>>;
+using UniqueKey = UniqueNullHandle<HKEY, &::RegCloseKey>;
+using UniqueModule = UniqueNullHandle<HMODULE, &::FreeLibrary>;
+using UniqueLocal = UniqueNullHandle<HLOCAL, &::LocalFree>;
+using UniqueWindow = UniqueNullHandle<HWND, &::DestroyWindow>;
+using UniqueIcon = UniqueNullHandle<HICON, &::DestroyIcon>;
+using UniqueMemoryDc = UniqueNullHandle<HDC, &::DeleteDC>;
+using UniqueFont = UniqueNullHandle<HFONT, &DeleteGdiObject>;
+using UniqueBitmap = UniqueNullHandle<HBITMAP, &DeleteGdiObject>;
 
 // Both handles that CreateProcess hands back.
 struct ProcessHandles {
@@ -103,6 +93,31 @@ struct ProcessHandles {
         owned.processId = info.dwProcessId;
         return owned;
     }
+};
+
+// A GDI object selected into a device context for one scope.
+class Selection {
+public:
+    Selection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(::SelectObject(dc, object)) {}
+    ~Selection() { ::SelectObject(dc_, previous_); }
+    Selection(const Selection&) = delete;
+    Selection& operator=(const Selection&) = delete;
+
+private:
+    HDC dc_;
+    HGDIOBJ previous_;
+};
+
+// An SRW lock held for a scope.
+class ExclusiveLock {
+public:
+    explicit ExclusiveLock(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
+    ~ExclusiveLock() { ::ReleaseSRWLockExclusive(&lock_); }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+
+private:
+    SRWLOCK& lock_;
 };
 
 // Runs a callable when the scope is left, however it is left.

@@ -1,3 +1,6 @@
+// Error policy: exceptions inside a binary, and none across a window procedure;
+// outcome codes at the install road's boundary and at the library's exports.
+//
 // Failures of Windows calls as C++ exceptions that carry the system's own
 // description of the error.
 #pragma once

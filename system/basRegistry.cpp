@@ -1,7 +1,9 @@
 #include "basRegistry.h"
 
 #include "Handles.h"
+#include "WinError.h"
 
+#include <string>
 #include <vector>
 
 namespace rvz {
@@ -40,6 +42,81 @@ std::wstring ReadIniString(const std::wstring& filePath, const std::wstring& sec
         section.c_str(), key.c_str(), defaultValue.empty() ? nullptr : defaultValue.c_str(),
         buffer, 255, filePath.c_str());
     return std::wstring(buffer, length);
+}
+
+namespace {
+
+// The first bytes of a file (fewer when it is shorter or missing).
+std::string FileStart(const std::wstring& path, DWORD count) {
+    const UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string bytes(count, '\0');
+    DWORD read = 0;
+    if (!file || !::ReadFile(file.get(), bytes.data(), count, &read, nullptr)) read = 0;
+    bytes.resize(read);
+    return bytes;
+}
+
+bool IsUtf8(const std::string& bytes) {
+    return bytes.empty() || ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
+                                                  static_cast<int>(bytes.size()), nullptr, 0) > 0;
+}
+
+// A text that the profile API read as ANSI: its bytes are taken as UTF-8
+// when they are UTF-8. Plain ANSI text with characters beyond ASCII is
+// practically never valid UTF-8, so it stays as read.
+std::wstring AsWritten(const std::wstring& read) {
+    const std::string bytes = ToAnsi(read);
+    return FromAnsi(bytes) == read && IsUtf8(bytes) ? FromUtf8(bytes) : read;
+}
+
+constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
+
+// Writes the UTF-8 file (after its mark) as UTF-16 LE with a mark to a new
+// file in the temporary folder; its path, or empty when that failed.
+std::wstring Utf16Copy(const std::wstring& path) {
+    const UniqueFile source(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    if (!source || !::GetFileSizeEx(source.get(), &size) || size.QuadPart > (1 << 20)) return {};
+    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD read = 0;
+    if (!::ReadFile(source.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) return {};
+    bytes.resize(read);
+    const std::wstring text = L"\xFEFF" + FromUtf8(bytes.substr(sizeof(kUtf8Mark) - 1));
+
+    wchar_t folder[MAX_PATH + 1];
+    wchar_t copy[MAX_PATH];
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, folder);
+    if (length == 0 || length > MAX_PATH || !::GetTempFileNameW(folder, L"rvc", 0, copy)) return {};
+    const UniqueFile target(::CreateFileW(copy, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_TEMPORARY, nullptr));
+    DWORD written = 0;
+    const DWORD bytesToWrite = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (!target || !::WriteFile(target.get(), text.data(), bytesToWrite, &written, nullptr) ||
+        written != bytesToWrite) {
+        ::DeleteFileW(copy);
+        return {};
+    }
+    return copy;
+}
+
+}  // namespace
+
+IniFile::IniFile(std::wstring path) : path_(std::move(path)) {
+    const std::string start = FileStart(path_, 3);
+    utf16_ = start.rfind("\xFF\xFE", 0) == 0;
+    if (start == kUtf8Mark) copy_ = Utf16Copy(path_);
+}
+
+IniFile::~IniFile() {
+    if (!copy_.empty()) ::DeleteFileW(copy_.c_str());
+}
+
+std::wstring IniFile::Read(const std::wstring& section, const std::wstring& key) const {
+    if (!copy_.empty()) return ReadIniString(copy_, section, key, L"");
+    const std::wstring read = ReadIniString(path_, section, key, L"");
+    return utf16_ ? read : AsWritten(read);
 }
 
 }  // namespace rvz

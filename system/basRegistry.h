@@ -21,4 +21,25 @@ std::wstring RegQueryValue(HKEY key, const std::wstring& valueName);
 std::wstring ReadIniString(const std::wstring& filePath, const std::wstring& section,
                            const std::wstring& key, const std::wstring& defaultValue);
 
+// An INI file as editors save it: UTF-16 LE with a byte order mark, UTF-8
+// with or without one, or ANSI; its texts come back as written. The profile
+// API reads every file without a UTF-16 mark as ANSI and loses the first
+// section behind a UTF-8 mark: such a file is read through a UTF-16 copy in
+// the temporary folder, removed again with this object.
+class IniFile {
+public:
+    explicit IniFile(std::wstring path);
+    ~IniFile();
+    IniFile(const IniFile&) = delete;
+    IniFile& operator=(const IniFile&) = delete;
+
+    // The key's text, empty when the file, section or key is missing.
+    std::wstring Read(const std::wstring& section, const std::wstring& key) const;
+
+private:
+    std::wstring path_;
+    std::wstring copy_;  // the UTF-16 copy, if one was made
+    bool utf16_ = false;
+};
+
 }  // namespace rvz

@@ -1,18 +1,16 @@
 #include "frmInstaller.h"
 
+#include "BaseWindow.h"
 #include "Handles.h"
-#include "InstallAction.h"
 #include "InstallerTexts.h"
 #include "Strings.h"
 #include "WinError.h"
-#include "basInstaller.h"
 #include "frmInstallerDesign.h"
 #include "resource.h"
 
 #include <array>
-#include <exception>
 #include <initializer_list>
-#include <memory>
+#include <optional>
 
 namespace rvz {
 
@@ -21,40 +19,6 @@ namespace {
 constexpr wchar_t kClassName[] = L"RAVoduzaInstaller";
 // A fixed border, no resizing; a minimise box is harmless and handy.
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
-
-struct DcTraits {
-    using Type = HDC;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::DeleteDC(h); }
-};
-using UniqueMemoryDc = UniqueHandle<DcTraits>;
-
-// The wizard's window. It is detached from its object before it is
-// destroyed, so that its WM_DESTROY posts no quit message: an owner only
-// destroys it when loading failed, and the quit message would close the
-// error box before the user has read it.
-struct WindowTraits {
-    using Type = HWND;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept {
-        ::SetWindowLongPtrW(h, GWLP_USERDATA, 0);
-        ::DestroyWindow(h);
-    }
-};
-using UniqueWindow = UniqueHandle<WindowTraits>;
-
-// Selects a GDI object into a device context for one scope.
-class Selection {
-public:
-    Selection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(::SelectObject(dc, object)) {}
-    ~Selection() { ::SelectObject(dc_, previous_); }
-    Selection(const Selection&) = delete;
-    Selection& operator=(const Selection&) = delete;
-
-private:
-    HDC dc_;
-    HGDIOBJ previous_;
-};
 
 // A bitmap selected into a memory device context compatible with another.
 struct MemoryCanvas {
@@ -117,22 +81,25 @@ struct Label {
     }
 };
 
-class FrmInstaller {
+class FrmInstaller : public BaseWindow<FrmInstaller> {
 public:
     // Creates the window and its controls as designed, still hidden.
-    FrmInstaller();
+    explicit FrmInstaller(std::wstring appName);
 
     void Form_Load();
     // Centres the window on the screen, shows it and focuses cmdInstall.
     void Show();
-    HWND hwnd() const { return window_.get(); }
-    // Shows the default button's border on the button that Enter presses.
-    void ShowDefaultButton() const;
+    // Runs the window's messages until the user has answered.
+    WizardAnswer RunUntilAnswered();
 
 private:
-    static void RegisterWindowClass(HINSTANCE instance);
-    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    friend class BaseWindow<FrmInstaller>;
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void OnHandlerFailed() noexcept { answer_ = WizardAnswer::Closed; }
+
+    void RegisterWindowClass(HINSTANCE instance);
+    // Shows the default button's border on the button that Enter presses.
+    void ShowDefaultButton() const;
 
     // The child windows in the order they are made, which is the Tab order.
     std::array<Control*, 4> Controls() { return {&cmdInstall_, &cmdCancel_, &chkAutostart_, &fraSettings_}; }
@@ -152,7 +119,8 @@ private:
     void cmdInstall_Click();
     void cmdCancel_Click();
 
-    UniqueWindow window_;
+    const std::wstring appName_;
+    std::optional<WizardAnswer> answer_;
     Control cmdInstall_{design::cmdInstall};
     Control cmdCancel_{design::cmdCancel};
     Control chkAutostart_{design::chkAutostart};
@@ -163,12 +131,7 @@ private:
     HWND lastFocus_ = nullptr;
 };
 
-std::unique_ptr<FrmInstaller>& Form() {
-    static std::unique_ptr<FrmInstaller> form;
-    return form;
-}
-
-FrmInstaller::FrmInstaller() {
+FrmInstaller::FrmInstaller(std::wstring appName) : appName_(std::move(appName)) {
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
     RegisterWindowClass(instance);
     imgSetup_.reset(::LoadBitmapW(instance, MAKEINTRESOURCEW(IDB_SETUP)));
@@ -176,9 +139,9 @@ FrmInstaller::FrmInstaller() {
 
     RECT frame{0, 0, design::kClientArea.cx, design::kClientArea.cy};
     ::AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
-    ::CreateWindowExW(0, kClassName, design::kStoredCaption, kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                      frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, instance, this);
-    if (!window_) ThrowLastError(L"CreateWindowEx");
+    if (!CreateWindowOf(0, design::kStoredCaption, kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                        frame.right - frame.left, frame.bottom - frame.top, nullptr))
+        ThrowLastError(L"CreateWindowEx");
     for (Control* control : Controls()) CreateControl(*control);
     ::SendMessageW(chkAutostart_.hwnd, BM_SETCHECK, BST_CHECKED, 0);  // checked at every open
     lastFocus_ = cmdInstall_.hwnd;
@@ -186,8 +149,6 @@ FrmInstaller::FrmInstaller() {
 
 void FrmInstaller::RegisterWindowClass(HINSTANCE instance) {
     WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof(windowClass);
-    windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = instance;
     windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
@@ -197,7 +158,7 @@ void FrmInstaller::RegisterWindowClass(HINSTANCE instance) {
         ::LoadImageW(instance, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, 32, 32, LR_SHARED));
     windowClass.hIconSm = static_cast<HICON>(
         ::LoadImageW(instance, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, 16, 16, LR_SHARED));
-    if (!::RegisterClassExW(&windowClass)) ThrowLastError(L"RegisterClassEx");
+    Register(windowClass);
 }
 
 void FrmInstaller::CreateControl(Control& control) {
@@ -213,9 +174,9 @@ void FrmInstaller::CreateControl(Control& control) {
 
 void FrmInstaller::Form_Load() {
     const StringSource text = [](unsigned id) { return ResString(id); };
-    SetText(hwnd(), InstallerCaption(AppName()));
-    lblTitle_.caption = InstallerTitle(AppName(), text);
-    lblInfo_.caption = InstallerInfo(AppName(), text);
+    SetText(hwnd(), InstallerCaption(appName_));
+    lblTitle_.caption = InstallerTitle(appName_, text);
+    lblInfo_.caption = InstallerInfo(appName_, text);
     for (const Control* control : {&fraSettings_, &chkAutostart_, &cmdInstall_, &cmdCancel_})
         SetText(control->hwnd, ResString(TagToStringId(control->design.tag)));
     ::InvalidateRect(hwnd(), nullptr, FALSE);
@@ -233,21 +194,24 @@ void FrmInstaller::Show() {
     ::UpdateWindow(hwnd());
 }
 
-LRESULT CALLBACK FrmInstaller::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* created = static_cast<FrmInstaller*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        created->window_.reset(hwnd);
-        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
+WizardAnswer FrmInstaller::RunUntilAnswered() {
+    MSG msg;
+    while (!answer_) {
+        if (::GetMessageW(&msg, nullptr, 0, 0) <= 0) {
+            // Windows is shutting the program down: as a close by the system.
+            answer_ = WizardAnswer::Closed;
+            break;
+        }
+        if (hwnd() && ::IsDialogMessageW(hwnd(), &msg)) {
+            // The message may have moved the focus (Tab, a click, an access key).
+            if (hwnd()) ShowDefaultButton();
+            continue;
+        }
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
     }
-    auto* self = reinterpret_cast<FrmInstaller*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (!self) return ::DefWindowProcW(hwnd, message, wParam, lParam);
-    // Exceptions must not unwind through the system's frames: an error in a
-    // handler ends the program with its report, as at start-up.
-    try {
-        return self->HandleMessage(message, wParam, lParam);
-    } catch (const std::exception& error) {
-        ReportUnexpectedError(error);
-    }
+    RethrowHandlerFailure();
+    return *answer_;
 }
 
 LRESULT FrmInstaller::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -274,16 +238,11 @@ LRESULT FrmInstaller::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_SETFOCUS:
         ::SetFocus(lastFocus_);
         return 0;
-    case WM_DESTROY:  // the only window: the program ends with it
-        ::PostQuitMessage(kExitWizardClosed);
+    case WM_DESTROY:  // closed by the system, unless Yes to the question came first
+        if (!answer_) answer_ = WizardAnswer::Closed;
         return 0;
-    case WM_NCDESTROY: {  // destroyed by the system or by Yes to the cancel question
-        HWND destroyed = window_.release();
-        ::SetWindowLongPtrW(destroyed, GWLP_USERDATA, 0);
-        return ::DefWindowProcW(destroyed, message, wParam, lParam);
-    }
     default:
-        return ::DefWindowProcW(hwnd(), message, wParam, lParam);
+        return Default(message, wParam, lParam);
     }
 }
 
@@ -325,7 +284,7 @@ LRESULT FrmInstaller::OnCtlColor(UINT message, HDC dc, HWND control) {
         ::SetBkColor(dc, ::GetSysColor(c->design.backSystemColour));
         return reinterpret_cast<LRESULT>(::GetSysColorBrush(c->design.backSystemColour));
     }
-    return ::DefWindowProcW(hwnd(), message, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control));
+    return Default(message, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control));
 }
 
 void FrmInstaller::OnCommand(int id, int code) {
@@ -358,32 +317,27 @@ void FrmInstaller::ShowDefaultButton() const {
 
 void FrmInstaller::cmdInstall_Click() {
     ::ShowWindow(hwnd(), SW_HIDE);
-    RunInstallAction(static_cast<UINT>(::SendMessageW(chkAutostart_.hwnd, BM_GETCHECK, 0, 0)));
+    // Grayed counts as checked: only a cleared box deselects autostart.
+    const bool autostart = ::SendMessageW(chkAutostart_.hwnd, BM_GETCHECK, 0, 0) != BST_UNCHECKED;
+    answer_ = autostart ? WizardAnswer::InstallWithAutostart : WizardAnswer::InstallWithoutAutostart;
 }
 
 void FrmInstaller::cmdCancel_Click() {
     const std::wstring question = ResString(IDS_CANCEL_QUESTION);
     const std::wstring caption = WindowText(hwnd());
-    if (::MessageBoxW(hwnd(), question.c_str(), caption.c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES)
+    if (::MessageBoxW(hwnd(), question.c_str(), caption.c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES) {
+        answer_ = WizardAnswer::Cancelled;
         ::DestroyWindow(hwnd());
+    }
 }
 
 }  // namespace
 
-void ShowInstallerWindow() {
-    if (Form()) return;
-    auto form = std::make_unique<FrmInstaller>();
-    form->Form_Load();
-    form->Show();
-    Form() = std::move(form);
-}
-
-bool InstallerPreTranslateMessage(MSG& msg) {
-    const auto& form = Form();
-    if (!form || !form->hwnd() || !::IsDialogMessageW(form->hwnd(), &msg)) return false;
-    // The message may have moved the focus (Tab, a click, an access key).
-    if (form->hwnd()) form->ShowDefaultButton();
-    return true;
+WizardAnswer RunInstallerWizard(const std::wstring& appName) {
+    FrmInstaller form(appName);
+    form.Form_Load();
+    form.Show();
+    return form.RunUntilAnswered();
 }
 
 }  // namespace rvz

@@ -1,16 +1,27 @@
-// The setup wizard window.
+// The setup wizard window: shows the product and the add-on, asks, and
+// returns the user's answer. It runs no install step itself.
 #pragma once
 
-#include <windows.h>
+#include <string>
 
 namespace rvz {
 
-// Creates the wizard, sets its texts and shows it centred, without owner.
-// Throws when it cannot be created; the program then ends.
-void ShowInstallerWindow();
+enum class WizardAnswer {
+    InstallWithAutostart,     // Install, the box checked (or grayed)
+    InstallWithoutAutostart,  // Install, the box cleared
+    Cancelled,                // Cancel, then Yes to the question
+    Closed,                   // closed by the system, without a question
+};
 
-// Gives the wizard the keyboard navigation of a queued message (Tab, Enter,
-// Esc, access keys). True when the message was handled.
-bool InstallerPreTranslateMessage(MSG& msg);
+inline bool IsInstall(WizardAnswer answer) {
+    return answer == WizardAnswer::InstallWithAutostart ||
+           answer == WizardAnswer::InstallWithoutAutostart;
+}
+
+// Creates the wizard for the add-on's name, shows it centred without owner,
+// and runs its message loop until the user has answered. Install hides the
+// window before this returns. Throws when the window cannot be made, or what
+// one of its message handlers threw.
+WizardAnswer RunInstallerWizard(const std::wstring& appName);
 
 }  // namespace rvz

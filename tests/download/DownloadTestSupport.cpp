@@ -1,6 +1,7 @@
 #include "DownloadTestSupport.h"
 
 #include "DialogIds.h"
+#include "WinError.h"
 
 #include <psapi.h>
 #include <wininet.h>
@@ -91,14 +92,6 @@ bool FileHoldsPattern(const std::wstring& path, uint64_t size) {
     return true;
 }
 
-std::string Ansi(const std::wstring& text) {
-    const int size = ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, result.data(), size, nullptr, nullptr);
-    result.resize(static_cast<size_t>(size > 0 ? size - 1 : 0));
-    return result;
-}
-
 std::wstring DistFolder() { return rvztest::BuildFolder() + L"dist\\"; }
 
 size_t PeakWorkingSet() {
@@ -108,8 +101,7 @@ size_t PeakWorkingSet() {
     return counters.PeakWorkingSetSize;
 }
 
-Library::Library()
-    : module_(::LoadLibraryW((DistFolder() + L"RAVoduza_Download.dll").c_str())) {
+Library::Library(const std::wstring& path) : module_(::LoadLibraryW(path.c_str())) {
     if (!module_) throw std::runtime_error("RAVoduza_Download.dll did not load");
     setOption_ = reinterpret_cast<decltype(setOption_)>(
         reinterpret_cast<void*>(::GetProcAddress(module_.get(), "rvdl_SetOption")));
@@ -119,7 +111,7 @@ Library::Library()
 }
 
 int Library::Download(HWND owner, const std::string& url, const std::wstring& file) const {
-    return download_(owner, url.c_str(), Ansi(file).c_str());
+    return download_(owner, url.c_str(), rvz::ToAnsi(file).c_str());
 }
 
 bool DialogView::WaitForDialog(std::chrono::milliseconds timeout) {

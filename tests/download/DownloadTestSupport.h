@@ -3,7 +3,8 @@
 // second thread that watches and answers the download dialog.
 #pragma once
 
-#include "DownloadHandles.h"
+#include "Handles.h"
+#include "LoaderRun.h"
 #include "WinTestSupport.h"
 
 #include <windows.h>
@@ -35,15 +36,15 @@ std::string Pattern(uint64_t start, uint64_t size);
 // read in chunks, so it works for files of any size.
 bool FileHoldsPattern(const std::wstring& path, uint64_t size);
 
-std::string Ansi(const std::wstring& text);
 std::wstring DistFolder();
 // The largest working set the process has had so far, in bytes.
 size_t PeakWorkingSet();
 
-// The built RAVoduza_Download.dll from the dist folder, by full path.
+// The built RAVoduza_Download.dll, by full path: the dist folder's, or a
+// copy elsewhere, which is a module of its own with options of its own.
 class Library {
 public:
-    Library();
+    explicit Library(const std::wstring& path = DistFolder() + L"RAVoduza_Download.dll");
     int SetOption(const char* option, const char* value) const { return setOption_(option, value); }
     int Download(HWND owner, const std::string& url, const std::wstring& file) const;
 
@@ -73,7 +74,7 @@ public:
     HWND Control(int id) const { return ::GetDlgItem(window_, id); }
     std::wstring Text(int id) const { return rvztest::WindowText(Control(id)); }
     bool Visible(int id) const { return ::IsWindowVisible(Control(id)) != FALSE; }
-    void Press(int id) const { ::PostMessageW(Control(id), BM_CLICK, 0, 0); }
+    void Press(int id) const { rvztest::PressButton(window_, id); }
     bool Returned() const { return returned_; }
 
 private:

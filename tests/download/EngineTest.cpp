@@ -63,7 +63,7 @@ TEST_F(DownloadTransfer, AbandonWhileBlockedRemovesTheFileBeforeTheWorkerWakes) 
 }
 
 TEST_F(DownloadTransfer, EndNotifiesTheWindowOnce) {
-    const rvdl::UniqueWindow window(::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0,
+    const rvz::UniqueWindow window(::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0,
                                                       HWND_MESSAGE, nullptr, nullptr, nullptr));
     Transfer transfer(Wide(ServerUrl("/file/1000")), target, window.get(), WM_APP + 7);
     MSG msg{};

@@ -67,8 +67,6 @@ protected:
         return wizard;
     }
 
-    void Press(HWND wizard, int id) { ::PostMessageW(::GetDlgItem(wizard, id), BM_CLICK, 0, 0); }
-
     DWORD WaitForEnd() {
         EXPECT_TRUE(run.process().Wait(60s));
         return run.process().ExitCode();
@@ -95,7 +93,7 @@ protected:
 
 TEST_F(Install, WholeRoadWithAutostart) {
     HWND wizard = StartLoader();
-    Press(wizard, IDOK);
+    PressButton(wizard, IDOK);
     EXPECT_EQ(WaitForEnd(), 0u);
 
     const std::wstring work = WorkDirectoryOfSetup();
@@ -119,7 +117,7 @@ TEST_F(Install, ClearedBoxDeselectsAutostart) {
     ASSERT_NE(box, nullptr);
     ::PostMessageW(box, BM_CLICK, 0, 0);
     ASSERT_TRUE(WaitUntil([&] { return ::SendMessageW(box, BM_GETCHECK, 0, 0) == BST_UNCHECKED; }));
-    Press(wizard, IDOK);
+    PressButton(wizard, IDOK);
     EXPECT_EQ(WaitForEnd(), 0u);
     const auto setupRuns = ReadLines(SetupLog());
     ASSERT_EQ(setupRuns.size(), 1u);
@@ -129,7 +127,7 @@ TEST_F(Install, ClearedBoxDeselectsAutostart) {
 }
 
 TEST_F(Install, SlowSetupIsWaitedFor) {
-    Press(StartLoader(L"slow"), IDOK);
+    PressButton(StartLoader(L"slow"), IDOK);
     EXPECT_EQ(WaitForEnd(), 0u);
     WaitUntil([&] { return !ProductStarts().empty(); });
     EXPECT_EQ(ProductStarts().size(), 1u);
@@ -138,7 +136,7 @@ TEST_F(Install, SlowSetupIsWaitedFor) {
 
 TEST_F(Install, FailedDownloadEndsSilentlyAndLeavesNothing) {
     ::DeleteFileW((run.folder() + L"rvdl_source.bin").c_str());
-    Press(StartLoader(), IDOK);
+    PressButton(StartLoader(), IDOK);
     EXPECT_EQ(WaitForEnd(), 4u);
     EXPECT_FALSE(PathExists(SetupLog())) << "no setup was run";
     ExpectNoWorkDirectoryLeft();
@@ -147,7 +145,7 @@ TEST_F(Install, FailedDownloadEndsSilentlyAndLeavesNothing) {
 TEST_F(Install, SetupThatFailsOrCrashesEndsSilently) {
     for (const wchar_t* mode : {L"fail", L"crash"}) {
         SCOPED_TRACE(Utf8(mode));
-        Press(StartLoader(mode), IDOK);
+        PressButton(StartLoader(mode), IDOK);
         EXPECT_EQ(WaitForEnd(), 5u);
         EXPECT_FALSE(PathExists(Target() + L"product.log")) << "product not started";
         EXPECT_EQ(record.Read(), L"");
@@ -157,7 +155,7 @@ TEST_F(Install, SetupThatFailsOrCrashesEndsSilently) {
 }
 
 TEST_F(Install, SetupCancelledInItsOwnWindowEndsSilently) {
-    Press(StartLoader(L"window"), IDOK);
+    PressButton(StartLoader(L"window"), IDOK);
     HWND setupWindow = WaitForWindowTitled(L"Tarvik Setup");
     ASSERT_NE(setupWindow, nullptr);
     EXPECT_TRUE(run.process().Running()) << "the loader waits for its setup";
@@ -170,7 +168,7 @@ TEST_F(Install, SetupCancelledInItsOwnWindowEndsSilently) {
 }
 
 TEST_F(Install, SetupThatLeavesFilesStillStartsTheProduct) {
-    Press(StartLoader(L"leave-files"), IDOK);
+    PressButton(StartLoader(L"leave-files"), IDOK);
     EXPECT_EQ(WaitForEnd(), 0u);
     WaitUntil([&] { return !ProductStarts().empty(); });
     EXPECT_EQ(ProductStarts().size(), 1u);
@@ -180,7 +178,7 @@ TEST_F(Install, SetupThatLeavesFilesStillStartsTheProduct) {
 
 TEST_F(Install, ErrorInAStepShowsTheErrorMessageAndEnds) {
     HWND wizard = StartLoader(L"bad-position");
-    Press(wizard, IDOK);
+    PressButton(wizard, IDOK);
     const MessageBoxSeen box = WaitForMessageBox(run.process().id());
     ASSERT_NE(box.window, nullptr);
     EXPECT_EQ(box.title, L"Tarvik Loader");
@@ -196,7 +194,7 @@ TEST_F(Install, ErrorInAStepShowsTheErrorMessageAndEnds) {
 
 TEST_F(Install, CancelAnsweredNoLeavesTheWizardUsable) {
     HWND wizard = StartLoader();
-    Press(wizard, IDCANCEL);
+    PressButton(wizard, IDCANCEL);
     MessageBoxSeen question = WaitForMessageBox(run.process().id());
     ASSERT_NE(question.window, nullptr);
     EXPECT_EQ(question.title, L"Setup - Tarvik + Demo");
@@ -204,7 +202,7 @@ TEST_F(Install, CancelAnsweredNoLeavesTheWizardUsable) {
     ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(question.window); }));
     EXPECT_TRUE(::IsWindowVisible(wizard));
 
-    Press(wizard, IDOK);
+    PressButton(wizard, IDOK);
     EXPECT_EQ(WaitForEnd(), 0u);
     WaitUntil([&] { return !ProductStarts().empty(); });
     EXPECT_EQ(ProductStarts().size(), 1u);
@@ -215,7 +213,7 @@ TEST_F(Install, CancelAnsweredNoLeavesTheWizardUsable) {
 TEST_F(Install, TemporaryFolderBeyondTheAnsiCodePage) {
     TempFolder temp(L"rvz temp \u03a9\u2603");
     HWND wizard = StartLoader(L"install", {L"TMP=" + temp.path(), L"TEMP=" + temp.path()});
-    Press(wizard, IDOK);
+    PressButton(wizard, IDOK);
     EXPECT_EQ(WaitForEnd(), 0u);
     const std::wstring work = WorkDirectoryOfSetup();
     EXPECT_EQ(work.rfind(temp.path() + L"tkt", 0), 0u) << Utf8(work);

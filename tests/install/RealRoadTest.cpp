@@ -44,7 +44,7 @@ protected:
 TEST_F(RealRoad, DownloadsInstallsAndStartsTarvik) {
     ServeSetup();
     HWND wizard = StartLoader();
-    ::PostMessageW(::GetDlgItem(wizard, IDOK), BM_CLICK, 0, 0);
+    PressButton(wizard, IDOK);
     ASSERT_TRUE(run.process().Wait(60s));
     EXPECT_EQ(run.process().ExitCode(), 0u);
     const auto setupRuns = ReadLines(run.folder() + L"setup.log");
@@ -59,7 +59,7 @@ TEST_F(RealRoad, ClearedBoxReachesTheSetup) {
     HWND wizard = StartLoader();
     // Alt+A toggles the check box, as a user at the keyboard would.
     ::PostMessageW(wizard, WM_SYSCHAR, 'a', 1 << 29);
-    ::PostMessageW(::GetDlgItem(wizard, IDOK), BM_CLICK, 0, 0);
+    PressButton(wizard, IDOK);
     ASSERT_TRUE(run.process().Wait(60s));
     const auto setupRuns = ReadLines(run.folder() + L"setup.log");
     ASSERT_EQ(setupRuns.size(), 1u);
@@ -73,7 +73,7 @@ TEST_F(RealRoad, MissingSetupOnTheServerEndsAfterTheLibrarysMessage) {
     ::GetTempPathW(MAX_PATH, temp);
     const auto before = ListFolder(temp);
     HWND wizard = StartLoader();
-    ::PostMessageW(::GetDlgItem(wizard, IDOK), BM_CLICK, 0, 0);
+    PressButton(wizard, IDOK);
 
     HWND dialog = nullptr;
     ASSERT_TRUE(WaitUntil([&] {
@@ -83,7 +83,7 @@ TEST_F(RealRoad, MissingSetupOnTheServerEndsAfterTheLibrarysMessage) {
                 dialog = window;
         return dialog != nullptr;
     })) << "the failure is shown with Retry";
-    ::PostMessageW(::GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
+    PressButton(dialog, IDCANCEL);
 
     ASSERT_TRUE(run.process().Wait(30s));
     EXPECT_EQ(run.process().ExitCode(), 4u);

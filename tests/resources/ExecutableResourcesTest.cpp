@@ -13,7 +13,7 @@
 namespace rvztest {
 namespace {
 
-std::wstring ShippedLoader() { return BuildFolder() + L"dist\\RAVoduza.exe"; }
+std::wstring ShippedLoader() { return RAVODUZA_SHIPPED_DIR L"RAVoduza.exe"; }
 
 // Copies of the source files that the executable embeds, beside this test.
 std::string SourceFile(const wchar_t* name) { return ReadFileBytes(TestProgramFolder() + name); }
@@ -28,7 +28,7 @@ T Read(const std::string& bytes, size_t offset) {
 class LoaderResources : public ::testing::Test {
 protected:
     void SetUp() override {
-        module_.reset(::LoadLibraryExW(ShippedLoader().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+        module_ = LoadAsData(ShippedLoader());
         ASSERT_TRUE(module_) << "cannot open " << Utf8(ShippedLoader());
     }
 
@@ -200,8 +200,8 @@ TEST_F(LoaderResources, VersionRecordInGermanWithTheTranslationFirst) {
 
 // The download library names itself too, so that Explorer shows what it is.
 TEST(DownloadLibraryResources, VersionRecordNamesBrisoltAndTarvik) {
-    const std::wstring library = BuildFolder() + L"dist\\RAVoduza_Download.dll";
-    rvz::UniqueModule module(::LoadLibraryExW(library.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    const std::wstring library = RAVODUZA_SHIPPED_DIR L"RAVoduza_Download.dll";
+    const rvz::UniqueModule module = LoadAsData(library);
     ASSERT_TRUE(module);
     HRSRC found = ::FindResourceW(module.get(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16));
     ASSERT_NE(found, nullptr);
@@ -303,7 +303,8 @@ TEST_F(LoaderResources, EveryStringIdInBothLanguages) {
     const std::set<UINT> german = StringIds(module_.get(), kGerman);
     const std::set<UINT> english = StringIds(module_.get(), kEnglish);
     EXPECT_EQ(german, english);
-    const std::set<UINT> used{1, 100, 101, 110, 200, 290, 291, 292, 400, 401, 402, 403, 404, 410, 411, 500};
+    const std::set<UINT> used{1,   100, 101, 110, 200, 290, 291, 292, 293, 294, 295, 296,
+                              297, 298, 299, 300, 301, 400, 401, 402, 403, 404, 410, 411, 500};
     EXPECT_EQ(english, used);
 }
 

@@ -86,9 +86,15 @@ TEST_F(Installed, PositionWithArgumentsIsUsedAsWritten) {
 
 TEST_F(Installed, ProductThatCannotStartIsReported) {
     LoaderRun run;
-    record.SetString(run.folder() + L"missing\\tarvik.exe");
+    // There, but no program: a damaged installation.
+    ::CreateDirectoryW((run.folder() + L"Tarvik").c_str(), nullptr);
+    WriteFileBytes(run.folder() + L"Tarvik\\tarvik.exe", "not a program");
+    record.SetString(run.folder() + L"Tarvik\\tarvik.exe");
     const std::wstring text = MessageBeforeTheEnd(run.Start(), 1u);
-    EXPECT_NE(text.find(L"missing\\tarvik.exe"), std::wstring::npos) << Utf8(text);
+    // The loader's own words in the user's language, then the file.
+    EXPECT_EQ(text.rfind(GermanInterface() ? L"Tarvik konnte nicht gestartet werden:"
+                                           : L"Tarvik could not be started:", 0), 0u) << Utf8(text);
+    EXPECT_NE(text.find(L"Tarvik\\tarvik.exe"), std::wstring::npos) << Utf8(text);
 }
 
 struct NotInstalled : ::testing::Test {
@@ -110,6 +116,34 @@ TEST_F(NotInstalled, SetsTitleAndLanguageBeforeShowingTheWizard) {
     ASSERT_TRUE(loader.Wait());
     EXPECT_EQ(loader.ExitCode(), 7u);
     EXPECT_EQ(run.LibraryCalls().size(), 2u) << "closing downloads nothing";
+}
+
+TEST_F(NotInstalled, SecondStartBringsTheFirstForwardAndNeverBlocksTheInstalledRoad) {
+    LoaderRun first;
+    HWND wizard = WaitForWindow(first.Start().id());
+    ASSERT_NE(wizard, nullptr);
+
+    LoaderRun second;
+    Process& again = second.Start();
+    ASSERT_TRUE(again.Wait());
+    EXPECT_EQ(again.ExitCode(), 9u);
+    EXPECT_TRUE(TopLevelWindows(again.id(), false).empty()) << "no second wizard";
+    EXPECT_TRUE(second.LibraryCalls().empty());
+    EXPECT_TRUE(first.process().Running());
+    EXPECT_EQ(::GetForegroundWindow(), wizard);
+
+    // Installed meanwhile (by hand, say): a start takes the installed road.
+    LoaderRun third;
+    const std::wstring program = InstallProduct(third.folder() + L"Tarvik\\");
+    record.SetString(program);
+    Process& installed = third.Start();
+    ASSERT_TRUE(installed.Wait());
+    EXPECT_EQ(installed.ExitCode(), 0u);
+    EXPECT_EQ(ProductStarts(program).size(), 1u);
+
+    ::PostMessageW(wizard, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(first.process().Wait());
+    EXPECT_EQ(first.process().ExitCode(), 7u);
 }
 
 TEST_F(NotInstalled, MissingRightsAreReportedWithoutAWizard) {
@@ -181,6 +215,11 @@ TEST_F(NotInstalled, ConfigurationFilesOfEveryShape) {
          "Setup - Tarvik + Demo App"},
         // The stand-in library logs the ANSI text it was given (code page 1252).
         {"UTF-16", utf16, true, "Setup - Tarvik + D\xE9mo"},
+        {"UTF-8 as Notepad saves it", "[Loader]\r\nAppName=M\xC3\xBCller Grid\r\n", true,
+         "Setup - Tarvik + M\xFCller Grid"},
+        {"UTF-8 with a byte order mark", "\xEF\xBB\xBF[Loader]\r\nAppName=M\xC3\xBCller Grid\r\n", true,
+         "Setup - Tarvik + M\xFCller Grid"},
+        {"ANSI", "[Loader]\r\nAppName=M\xFCller Grid\r\n", true, "Setup - Tarvik + M\xFCller Grid"},
         {"binary garbage", std::string("\x00\xFF\x1B[Loader\x00]\r\n\x80\x81=\xFE", 16), true,
          "Setup - Tarvik + "},
         {"300 characters", "[Loader]\r\nAppName=" + std::string(300, 'a') + "\r\n", true,
@@ -198,6 +237,10 @@ TEST_F(NotInstalled, ConfigurationFilesOfEveryShape) {
         ::PostMessageW(wizard, WM_CLOSE, 0, 0);
         EXPECT_TRUE(loader.Wait());
     }
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    for (const std::wstring& name : ListFolder(temp))
+        EXPECT_NE(name.rfind(L"rvc", 0), 0u) << "a copy of a configuration was left: " << Utf8(name);
 }
 
 // Install records that are no install position: the product counts as not

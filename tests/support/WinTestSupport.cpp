@@ -30,6 +30,10 @@ std::string Utf8(const std::wstring& text) { return rvz::ToUtf8(text); }
 
 std::wstring Wide(const std::string& utf8) { return rvz::FromUtf8(utf8); }
 
+rvz::UniqueModule LoadAsData(const std::wstring& path) {
+    return rvz::UniqueModule(::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+}
+
 std::wstring TestProgramFolder() {
     wchar_t path[MAX_PATH * 4];
     const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
@@ -91,16 +95,12 @@ std::vector<std::wstring> ListFolder(const std::wstring& folder) {
     std::wstring pattern = folder;
     if (!pattern.empty() && pattern.back() != L'\\') pattern += L'\\';
     WIN32_FIND_DATAW data;
-    HANDLE h = ::FindFirstFileW((pattern + L"*").c_str(), &data);
-    if (h == INVALID_HANDLE_VALUE) return names;
-    struct FindCloser {
-        HANDLE h;
-        ~FindCloser() { ::FindClose(h); }
-    } closer{h};
+    const rvz::UniqueFind find(::FindFirstFileW((pattern + L"*").c_str(), &data));
+    if (!find) return names;
     do {
         const std::wstring name = data.cFileName;
         if (name != L"." && name != L"..") names.push_back(name);
-    } while (::FindNextFileW(h, &data));
+    } while (::FindNextFileW(find.get(), &data));
     return names;
 }
 

@@ -51,6 +51,9 @@ std::vector<std::wstring> ListFolder(const std::wstring& folder);
 std::string Utf8(const std::wstring& text);
 std::wstring Wide(const std::string& utf8);
 
+// A program or library under test opened as data, to read its resources.
+rvz::UniqueModule LoadAsData(const std::wstring& path);
+
 // A started program that is killed if the test is left while it runs.
 class Process {
 public:

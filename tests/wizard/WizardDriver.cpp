@@ -9,12 +9,6 @@ namespace rvztest {
 
 namespace {
 
-struct DcTraits {
-    using Type = HDC;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::DeleteDC(h); }
-};
-
 // A 32-bit top-down DIB section selected into a memory DC.
 class Canvas {
 public:
@@ -46,7 +40,7 @@ public:
 
 private:
     int width_, height_;
-    rvz::UniqueHandle<DcTraits> dc_;
+    rvz::UniqueMemoryDc dc_;
     rvz::UniqueBitmap bitmap_;
     void* bits_ = nullptr;
     HGDIOBJ previous_ = nullptr;
@@ -66,15 +60,6 @@ void PostKey(HWND target, UINT down, UINT up, UINT virtualKey, LPARAM extraFlags
 HWND KeyTarget(HWND wizard) {
     HWND focus = FocusOf(wizard);
     return focus ? focus : wizard;
-}
-
-Process StartLoader(const TempFolder& folder, const std::wstring& appName) {
-    const std::wstring build = BuildFolder();
-    CopyFileOrThrow(build + L"testdist\\RAVoduza.exe", folder.path() + L"RAVoduza.exe");
-    CopyFileOrThrow(build + L"tests\\fakedl\\RAVoduza_Download.dll", folder.path() + L"RAVoduza_Download.dll");
-    WriteFileBytes(folder.path() + L"RAVoduza_config.ini",
-                   "[Loader]\r\nAppName=" + Utf8(appName) + "\r\nGridCommand=/app:Test\r\n");
-    return Process(L"\"" + folder.path() + L"RAVoduza.exe\"", folder.path());
 }
 
 }  // namespace
@@ -124,13 +109,13 @@ Pixels RenderLabel(const std::wstring& text, const wchar_t* face, int height, in
 }
 
 Pixels LoadPicture(const std::wstring& loaderPath) {
-    rvz::UniqueModule loader(::LoadLibraryExW(loaderPath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    const rvz::UniqueModule loader = LoadAsData(loaderPath);
     rvz::UniqueBitmap picture(static_cast<HBITMAP>(
         ::LoadImageW(loader.get(), MAKEINTRESOURCEW(1), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
     BITMAP size{};
     if (!picture || !::GetObjectW(picture.get(), sizeof(size), &size)) return {};
     Canvas canvas(size.bmWidth, size.bmHeight);
-    rvz::UniqueHandle<DcTraits> source(::CreateCompatibleDC(nullptr));
+    rvz::UniqueMemoryDc source(::CreateCompatibleDC(nullptr));
     HGDIOBJ previous = ::SelectObject(source.get(), picture.get());
     ::BitBlt(canvas.dc(), 0, 0, size.bmWidth, size.bmHeight, source.get(), 0, 0, SRCCOPY);
     ::SelectObject(source.get(), previous);
@@ -197,8 +182,9 @@ void PressAltKey(HWND wizard, wchar_t letter) {
     ::PostMessageW(target, WM_SYSCHAR, letter, 1 | scan | kAltDown);
 }
 
-WizardRun::WizardRun(const std::wstring& appName) : process_(StartLoader(folder_, appName)) {
-    wizard_ = WaitForWindow(process_.id());
+WizardRun::WizardRun(const std::wstring& appName)
+    : run_("[Loader]\r\nAppName=" + Utf8(appName) + "\r\nGridCommand=/app:Test\r\n") {
+    wizard_ = WaitForWindow(run_.Start(run_.folder()).id());
     if (!wizard_) throw std::runtime_error("the loader showed no window");
     // Answered only once the loader has shown and painted the wizard and
     // reached its message loop.
@@ -206,19 +192,11 @@ WizardRun::WizardRun(const std::wstring& appName) : process_(StartLoader(folder_
     ::SendMessageTimeoutW(wizard_, WM_NULL, 0, 0, SMTO_BLOCK, 20000, &ignored);
 }
 
-HWND WizardRun::WaitForMessageBox() const {
-    HWND box = nullptr;
-    WaitUntil([&] {
-        for (HWND window : TopLevelWindows(process_.id()))
-            if (window != wizard_ && ClassName(window) == L"#32770") box = window;
-        return box != nullptr;
-    });
-    return box;
-}
+HWND WizardRun::WaitForMessageBox() const { return rvztest::WaitForMessageBox(process().id()).window; }
 
 DWORD WizardRun::WaitForExit() const {
-    process_.Wait();
-    return process_.ExitCode();
+    process().Wait();
+    return process().ExitCode();
 }
 
 }  // namespace rvztest

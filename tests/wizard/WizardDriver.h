@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ExitCodes.h"
+#include "LoaderRun.h"
 #include "WinTestSupport.h"
 #include "frmInstallerDesign.h"
 
@@ -81,8 +82,8 @@ public:
 
     HWND wizard() const { return wizard_; }
     HWND control(int id) const { return ::GetDlgItem(wizard_, id); }
-    const Process& process() const { return process_; }
-    std::wstring loaderPath() const { return folder_.path() + L"RAVoduza.exe"; }
+    const Process& process() const { return run_.process(); }
+    std::wstring loaderPath() const { return run_.loaderPath(); }
 
     // The cancel question (or any second window of the loader) once shown.
     HWND WaitForMessageBox() const;
@@ -91,8 +92,7 @@ public:
 
 private:
     ScopedInstallRecord record_;
-    TempFolder folder_;
-    Process process_;
+    LoaderRun run_;
     HWND wizard_ = nullptr;
 };
 

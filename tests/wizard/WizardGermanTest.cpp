@@ -26,7 +26,7 @@ TEST(WizardGerman, CancelQuestionInGerman) {
     EXPECT_NE(FindChildByText(box, L"M\u00f6chten Sie den Vorgang wirklich abbrechen?"), nullptr);
     EXPECT_EQ(WindowText(::GetDlgItem(box, IDYES)), L"&Ja");
     EXPECT_EQ(WindowText(::GetDlgItem(box, IDNO)), L"&Nein");
-    ::PostMessageW(::GetDlgItem(box, IDYES), BM_CLICK, 0, 0);
+    PressButton(box, IDYES);
     EXPECT_EQ(run.WaitForExit(), static_cast<DWORD>(rvz::kExitWizardClosed));
 }
 

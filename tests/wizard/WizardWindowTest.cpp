@@ -184,7 +184,7 @@ TEST(Wizard, EnterOnCancelAsksAndNoKeepsTheWizard) {
     EXPECT_EQ(::GetDlgItem(box, IDOK), nullptr) << "Yes and No only";
     EXPECT_EQ(::GetWindow(box, GW_OWNER), run.wizard());
 
-    ::PostMessageW(::GetDlgItem(box, IDNO), BM_CLICK, 0, 0);
+    PressButton(box, IDNO);
     EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(box); }));
     EXPECT_TRUE(run.process().Running());
     EXPECT_TRUE(::IsWindowVisible(run.wizard()));
@@ -202,7 +202,7 @@ TEST(Wizard, EscapeAsksAndYesEndsTheProgram) {
     PressKey(run.wizard(), VK_ESCAPE);
     const HWND box = run.WaitForMessageBox();
     ASSERT_NE(box, nullptr) << "no cancel question";
-    ::PostMessageW(::GetDlgItem(box, IDYES), BM_CLICK, 0, 0);
+    PressButton(box, IDYES);
     EXPECT_EQ(run.WaitForExit(), static_cast<DWORD>(rvz::kExitWizardClosed));
 }
 

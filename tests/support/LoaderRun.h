@@ -1,6 +1,7 @@
 // A loader installation of its own for one test: the test loader in a fresh
 // folder (whose name has a blank) with a configuration and, unless a test
-// leaves it out, the logging stand-in for the download library.
+// leaves it out, the logging stand-in for the download library. Every test
+// that runs the loader runs it through this fixture.
 #pragma once
 
 #include "WinTestSupport.h"
@@ -26,6 +27,7 @@ public:
     Process& Start(const std::wstring& currentFolder = L"", HANDLE token = nullptr,
                    const std::vector<std::wstring>& environment = {});
     Process& process() { return *process_; }
+    const Process& process() const { return *process_; }
 
     // The calls the stand-in library recorded, one per line.
     std::vector<std::string> LibraryCalls() const;
@@ -45,8 +47,10 @@ struct MessageBoxSeen {
     std::wstring text;
 };
 MessageBoxSeen WaitForMessageBox(DWORD processId, std::chrono::milliseconds timeout = 20s);
-// Presses a message box button (IDOK, IDYES, IDNO...) as a user would.
-void PressButton(HWND box, int id);
+// Presses the button with the id (IDOK, IDYES, IDNO...) in a window of any
+// process, as a user would: posted, so that a handler that blocks (a message
+// box, a wait) cannot block the test.
+void PressButton(HWND window, int id);
 
 // True when the test runs under a German user interface.
 bool GermanInterface();

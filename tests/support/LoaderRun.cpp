@@ -56,7 +56,7 @@ MessageBoxSeen WaitForMessageBox(DWORD processId, std::chrono::milliseconds time
     return seen;
 }
 
-void PressButton(HWND box, int id) { ::PostMessageW(::GetDlgItem(box, id), BM_CLICK, 0, 0); }
+void PressButton(HWND window, int id) { ::PostMessageW(::GetDlgItem(window, id), BM_CLICK, 0, 0); }
 
 bool GermanInterface() {
     const char* locale = std::getenv("LC_ALL");

@@ -1,0 +1,39 @@
+#include "RoadLock.h"
+
+#include "WinError.h"
+
+#include <string>
+
+namespace rvz {
+
+namespace {
+
+// Per session: the loader runs elevated in the user's session.
+constexpr wchar_t kMutexName[] = L"Local\\RAVoduza.InstallRoad";
+// The windows a loader shows on its road, by their class names.
+constexpr const wchar_t* kRoadWindowClasses[] = {L"RAVoduzaInstaller", L"RAVoduzaDownloadDialog"};
+
+}  // namespace
+
+std::optional<RoadLock> RoadLock::Take() {
+    UniqueHandleKernel mutex(::CreateMutexW(nullptr, FALSE, kMutexName));
+    if (!mutex) ThrowLastError(L"CreateMutex");
+    // The name lives as long as a loader holds a handle: a loader that ended,
+    // however it ended, holds none.
+    if (::GetLastError() == ERROR_ALREADY_EXISTS) return std::nullopt;
+    return RoadLock(std::move(mutex));
+}
+
+void BringOtherLoaderToFront() {
+    for (const wchar_t* className : kRoadWindowClasses) {
+        const HWND window = ::FindWindowW(className, nullptr);
+        if (!window || !::IsWindowVisible(window) || ::GetWindowThreadProcessId(window, nullptr) ==
+                                                          ::GetCurrentThreadId())
+            continue;
+        if (::IsIconic(window)) ::ShowWindow(window, SW_RESTORE);
+        ::SetForegroundWindow(window);
+        return;
+    }
+}
+
+}  // namespace rvz
