@@ -96,17 +96,26 @@ std::optional<Credentials> PromptForCredentials(HWND owner, const Texts& texts,
                                                 const std::wstring& title,
                                                 const std::wstring& question) {
     // Layout in dialog units.
+    const struct {
+        WORD atom;
+        int id;
+        DWORD style;
+        RECT rect;
+        const wchar_t* text;
+    } items[] = {
+        {kStatic, -1, SS_LEFT | SS_NOPREFIX, {8, 8, 222, 30}, question.c_str()},
+        {kStatic, -1, SS_LEFT, {8, 36, 68, 46}, texts.Get(TextId::UserName).c_str()},
+        {kEdit, kUserNameId, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, {70, 34, 222, 46}, L""},
+        {kStatic, -1, SS_LEFT, {8, 54, 68, 64}, texts.Get(TextId::Password).c_str()},
+        {kEdit, kPasswordId, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_PASSWORD,
+         {70, 52, 222, 64}, L""},
+        {kButton, IDOK, BS_DEFPUSHBUTTON | WS_TABSTOP, {118, 80, 168, 94},
+         texts.Get(TextId::Ok).c_str()},
+        {kButton, IDCANCEL, BS_PUSHBUTTON | WS_TABSTOP, {172, 80, 222, 94},
+         texts.Get(TextId::Cancel).c_str()},
+    };
     DialogTemplate form(title, 230, 102);
-    form.AddItem(kStatic, -1, SS_LEFT | SS_NOPREFIX, {8, 8, 222, 30}, question.c_str());
-    form.AddItem(kStatic, -1, SS_LEFT, {8, 36, 68, 46}, texts.Get(TextId::UserName).c_str());
-    form.AddItem(kEdit, kUserNameId, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, {70, 34, 222, 46}, L"");
-    form.AddItem(kStatic, -1, SS_LEFT, {8, 54, 68, 64}, texts.Get(TextId::Password).c_str());
-    form.AddItem(kEdit, kPasswordId, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_PASSWORD,
-                 {70, 52, 222, 64}, L"");
-    form.AddItem(kButton, IDOK, BS_DEFPUSHBUTTON | WS_TABSTOP, {118, 80, 168, 94},
-                 texts.Get(TextId::Ok).c_str());
-    form.AddItem(kButton, IDCANCEL, BS_PUSHBUTTON | WS_TABSTOP, {172, 80, 222, 94},
-                 texts.Get(TextId::Cancel).c_str());
+    for (const auto& item : items) form.AddItem(item.atom, item.id, item.style, item.rect, item.text);
     Credentials answer;
     const INT_PTR result = ::DialogBoxIndirectParamW(
         reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(owner, GWLP_HINSTANCE)), form.get(), owner,

@@ -11,7 +11,7 @@
 #include <atomic>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
+#include <ctime>
 #include <functional>
 #include <vector>
 
@@ -88,15 +88,6 @@ FailureDetails ConnectFailure(DWORD code, const std::wstring& url) {
     if (details.failure == Failure::CannotConnect && IsLoopbackHost(HostOfUrl(url)))
         details.failure = Failure::Refused;
     return details;
-}
-
-// The seconds since 1970, for Retry-After dates.
-int64_t UnixNow() {
-    FILETIME now;
-    ::GetSystemTimeAsFileTime(&now);
-    const uint64_t ticks = (uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
-    constexpr uint64_t kTicksFrom1601To1970 = 116444736000000000ULL;
-    return static_cast<int64_t>((ticks - kTicksFrom1601To1970) / 10000000ULL);
 }
 
 // A number from 0 to 1 that differs from user to user.
@@ -418,13 +409,13 @@ private:
 
     // The Content-Encoding header, looked up by name: Wine drops the header
     // when it decodes the body, and then answers HTTP_QUERY_CONTENT_ENCODING
-    // with another header's value.
+    // with another header's value. A value too long for this buffer is no
+    // encoding WinINet decodes, and is refused as "?".
     static std::wstring ContentEncoding(HINTERNET request) {
-        return QueryGrowing([&](void* buffer, DWORD* bytes) {
-                   constexpr wchar_t kName[] = L"Content-Encoding";
-                   if (*bytes >= sizeof(kName)) std::memcpy(buffer, kName, sizeof(kName));
-                   return ::HttpQueryInfoW(request, HTTP_QUERY_CUSTOM, buffer, bytes, nullptr);
-               }).value_or(L"");
+        wchar_t value[64] = L"Content-Encoding";
+        DWORD bytes = sizeof(value);
+        if (::HttpQueryInfoW(request, HTTP_QUERY_CUSTOM, value, &bytes, nullptr)) return value;
+        return ::GetLastError() == ERROR_INSUFFICIENT_BUFFER ? L"?" : L"";
     }
 
     static FailureDetails StatusFailure(HINTERNET request, DWORD status) {
@@ -433,7 +424,7 @@ private:
         details.status = static_cast<int>(status);
         details.statusText = QueryHeader(request, HTTP_QUERY_STATUS_TEXT).value_or(L"");
         if (const auto retryAfter = QueryHeader(request, HTTP_QUERY_RETRY_AFTER))
-            details.retryAfter = ParseRetryAfter(*retryAfter, UnixNow());
+            details.retryAfter = ParseRetryAfter(*retryAfter, std::time(nullptr));
         return details;
     }
 

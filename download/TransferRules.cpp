@@ -90,11 +90,10 @@ DateWords SplitDate(std::wstring_view text) {
 }
 
 std::optional<unsigned> MonthNumber(std::wstring_view word) {
-    constexpr std::wstring_view kMonths[] = {L"Jan", L"Feb", L"Mar", L"Apr", L"May", L"Jun",
-                                             L"Jul", L"Aug", L"Sep", L"Oct", L"Nov", L"Dec"};
-    for (unsigned i = 0; i < 12; ++i)
-        if (word == kMonths[i]) return i + 1;
-    return std::nullopt;
+    constexpr std::wstring_view kMonths = L"JanFebMarAprMayJunJulAugSepOctNovDec";
+    const size_t at = word.size() == 3 ? kMonths.find(word) : std::wstring_view::npos;
+    if (at == std::wstring_view::npos || at % 3) return std::nullopt;
+    return static_cast<unsigned>(at / 3 + 1);
 }
 
 // "08:49:37" as seconds of the day.
@@ -287,10 +286,9 @@ std::wstring StatusPhrase(const Texts& texts, int status, const std::wstring& se
     if (serverPhrase.empty()) return serverPhrase;
     constexpr std::pair<int, TextId> kPhrases[] = {
         {400, TextId::Status400}, {401, TextId::Status401}, {403, TextId::Status403},
-        {404, TextId::Status404}, {405, TextId::Status405}, {407, TextId::Status407},
-        {408, TextId::Status408}, {410, TextId::Status410}, {429, TextId::Status429},
-        {500, TextId::Status500}, {501, TextId::Status501}, {502, TextId::Status502},
-        {503, TextId::Status503}, {504, TextId::Status504},
+        {404, TextId::Status404}, {407, TextId::Status407}, {408, TextId::Status408},
+        {410, TextId::Status410}, {429, TextId::Status429}, {500, TextId::Status500},
+        {502, TextId::Status502}, {503, TextId::Status503}, {504, TextId::Status504},
     };
     for (const auto& [code, id] : kPhrases)
         if (code == status) return texts.Get(id);

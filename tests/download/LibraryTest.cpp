@@ -188,8 +188,8 @@ TEST_F(DownloadLibrary, RedirectLoopEndsAfterTenAndAsksNoMore) {
     EXPECT_EQ(run.result, 0);
     ASSERT_EQ(run.failures.size(), 1u);
     EXPECT_EQ(run.failures[0],
-              L"The server redirected the download 10 times without sending the file (last to " +
-                  rvztest::Wide(ServerUrl("/loop/" + key)) + L"), so it was stopped.");
+              L"The download was stopped after 10 redirects without the file (last to " +
+                  rvztest::Wide(ServerUrl("/loop/" + key)) + L").");
     // The first request and ten redirects.
     EXPECT_EQ(std::count(requestsAtFailure.begin(), requestsAtFailure.end(), '\n'), 11);
     EXPECT_EQ(requestsLater, requestsAtFailure);
@@ -206,9 +206,9 @@ TEST_F(DownloadLibrary, EncodedBodiesAreDecodedOrRefusedButNeverSaved) {
     for (const char* encoding : {"x-gzip", "br"}) {
         const DownloadRun run = Run("/encoded/" + UniqueKey() + "/" + encoding + "/300000");
         EXPECT_EQ(run.result, 0) << encoding;
-        EXPECT_EQ(run.failures, std::vector<std::wstring>{L"The server sent the file in an encoded form (" +
+        EXPECT_EQ(run.failures, std::vector<std::wstring>{L"The server sent the file encoded as " +
                                                           rvztest::Wide(encoding) +
-                                                          L") that cannot be saved as the file."});
+                                                          L", which cannot be saved as the file."});
         ExpectNothingLeft();
     }
 }
@@ -264,9 +264,9 @@ TEST_F(DownloadLibrary, ServerOrProxyThatAsksToSignInGetsThePromptsAnswer) {
         std::wstring declined;
     } cases[] = {
         {false, "/auth/tester/secret/70000", server + L" asks for a user name and password.",
-         server + L" asked for a user name and password, and none was given."},
+         server + L" asked for a user name and password; none was given."},
         {true, "/file/80000", L"The proxy server asks for a user name and password.",
-         L"The proxy server asked for a user name and password, and none was given."},
+         L"The proxy server asked for a user name and password; none was given."},
     };
     for (const auto& c : cases) {
         std::optional<ScopedSystemProxy> proxy;
@@ -307,9 +307,9 @@ TEST_F(DownloadLibrary, HttpsIsTrustedAndNeverLeftForHttp) {
     const DownloadRun run = RunUrl(SecureUrl("/goto/http/" + plain.substr(7)));
     EXPECT_EQ(run.result, 0);
     EXPECT_EQ(run.failures,
-              std::vector<std::wstring>{L"The server sent the download from its secure (https) "
-                                        L"address on to an insecure one (http). For your safety it "
-                                        L"was not followed: " + rvztest::Wide(plain)});
+              std::vector<std::wstring>{L"The server redirected the download from https to "
+                                        L"insecure http; for your safety it was not followed: " +
+                                        rvztest::Wide(plain)});
     EXPECT_EQ(HttpGet("/requests/" + key), "");  // nothing went out over plain HTTP
     ExpectNothingLeft();
 }
@@ -357,8 +357,8 @@ TEST_F(DownloadLibrary, RefusedConnectionLeavesNoFileAndSaysSo) {
     // Nothing lies between here and the loopback server: the server refused, the
     // Internet connection is not to blame.
     EXPECT_EQ(run.failures[0], L"The server at 127.0.0.1:" + std::to_wstring(port) +
-                                   L" refused the connection: it is not accepting connections at "
-                                   L"the moment. Try again later.");
+                                   L" refused the connection; it is not accepting connections "
+                                   L"now. Try again later.");
     ExpectNothingLeft();
 }
 

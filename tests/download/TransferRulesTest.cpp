@@ -149,8 +149,8 @@ TEST(DownloadDescribeFailure, SaysWhatWentWrongInPlainWords) {
               L"try again.");
     details.failure = Failure::Refused;
     EXPECT_EQ(DescribeFailure(texts, details, url),
-              L"The server at dl.example:8080 refused the connection: it is not accepting "
-              L"connections at the moment. Try again later.");
+              L"The server at dl.example:8080 refused the connection; it is not accepting "
+              L"connections now. Try again later.");
     details.failure = Failure::Timeout;
     EXPECT_EQ(DescribeFailure(texts, details, url),
               L"The server at dl.example:8080 has sent no data for 30 seconds.");
@@ -182,13 +182,13 @@ TEST(DownloadDescribeFailure, NamesTheFaultsOfHostileServersAndFullDisks) {
     };
     const Case cases[] = {
         {make(Failure::Downgrade, [](FailureDetails& d) { d.named = L"http://dl.example/t.exe"; }),
-         L"The server sent the download from its secure (https) address on to an insecure one "
-         L"(http). For your safety it was not followed: http://dl.example/t.exe"},
+         L"The server redirected the download from https to insecure http; for your safety it "
+         L"was not followed: http://dl.example/t.exe"},
         {make(Failure::Redirects, [](FailureDetails& d) { d.named = L"https://dl.example/r"; }),
-         L"The server redirected the download 10 times without sending the file (last to "
-         L"https://dl.example/r), so it was stopped."},
+         L"The download was stopped after 10 redirects without the file (last to "
+         L"https://dl.example/r)."},
         {make(Failure::Encoded, [](FailureDetails& d) { d.named = L"br"; }),
-         L"The server sent the file in an encoded form (br) that cannot be saved as the file."},
+         L"The server sent the file encoded as br, which cannot be saved as the file."},
         {make(Failure::WrongPart, [](FailureDetails& d) { d.done = 2097152, d.total = 4194304; }),
          L"The server sent a part of the file that was not asked for, after 2.00 MB of 4.00 MB."},
         {make(Failure::WrongPart, [](FailureDetails& d) { d.done = 2048; }),
@@ -199,9 +199,9 @@ TEST(DownloadDescribeFailure, NamesTheFaultsOfHostileServersAndFullDisks) {
         {make(Failure::DiskFull, [](FailureDetails& d) { d.named = L"D:\\", d.freeBytes = 512; }),
          L"There is not enough free space on D:\\ (512 bytes free)."},
         {make(Failure::ProxyCredentials, [](FailureDetails&) {}),
-         L"The proxy server asked for a user name and password, and none was given."},
+         L"The proxy server asked for a user name and password; none was given."},
         {make(Failure::ServerCredentials, [](FailureDetails&) {}),
-         L"The server at dl.example asked for a user name and password, and none was given."},
+         L"The server at dl.example asked for a user name and password; none was given."},
     };
     for (const Case& c : cases) EXPECT_EQ(DescribeFailure(texts, c.details, url), c.message);
 }
