@@ -297,66 +297,65 @@ std::wstring StatusPhrase(const Texts& texts, int status, const std::wstring& se
 
 }  // namespace
 
-std::wstring DescribeFailure(const Texts& texts, const FailureDetails& details,
-                             std::wstring_view url) {
-    const std::wstring host = HostOfUrl(url);
+namespace {
+
+// The text that tells of a failure.
+TextId FailureText(const FailureDetails& details) {
     switch (details.failure) {
-        case Failure::Status: {
-            std::wstring status = std::to_wstring(details.status);
-            const std::wstring phrase = StatusPhrase(texts, details.status, details.statusText);
-            if (!phrase.empty()) status += L" " + phrase;
-            const bool missing = details.status == 404 || details.status == 410;
-            return texts.Format(missing ? TextId::ErrorNotFound : TextId::ErrorStatus,
-                                {{L"status", status}});
-        }
-        case Failure::CannotConnect:
-            return texts.Format(TextId::ErrorCannotConnect, {{L"host", host}});
-        case Failure::Refused: return texts.Format(TextId::ErrorRefused, {{L"host", host}});
-        case Failure::HostNotFound:
-            return texts.Format(TextId::ErrorHostNotFound, {{L"host", host}});
-        case Failure::ConnectionLost:
-            return texts.Format(TextId::ErrorConnectionLost, {{L"host", host}});
-        case Failure::Incomplete: {
-            const std::wstring total = details.total ? FormatSize(texts, *details.total) : L"?";
-            return texts.Format(
-                TextId::ErrorIncomplete,
-                {{L"host", host}, {L"done", FormatSize(texts, details.done)}, {L"total", total}});
-        }
-        case Failure::Timeout:
-            return texts.Format(TextId::ErrorTimeout,
-                                {{L"host", host}, {L"seconds", std::to_wstring(kStallSeconds)}});
-        case Failure::Secure: return texts.Format(TextId::ErrorSecure, {{L"host", host}});
-        case Failure::Address: return texts.Format(TextId::ErrorAddress, {{L"url", url}});
-        case Failure::Write:
-            return texts.Format(TextId::ErrorWrite, {{L"error", details.errorText}});
-        case Failure::DiskFull: {
-            const std::wstring free =
-                details.freeBytes ? FormatSize(texts, *details.freeBytes) : L"?";
-            if (!details.total)
-                return texts.Format(TextId::ErrorDiskFull, {{L"drive", details.named}, {L"free", free}});
-            return texts.Format(TextId::ErrorDiskFullOfSize,
-                                {{L"drive", details.named},
-                                 {L"total", FormatSize(texts, *details.total)},
-                                 {L"free", free}});
-        }
-        case Failure::Downgrade:
-            return texts.Format(TextId::ErrorDowngrade, {{L"url", details.named}});
-        case Failure::Redirects:
-            return texts.Format(TextId::ErrorRedirects, {{L"count", std::to_wstring(kMaxRedirects)},
-                                                         {L"url", details.named}});
-        case Failure::Encoded:
-            return texts.Format(TextId::ErrorEncoding, {{L"encoding", details.named}});
-        case Failure::WrongPart:
-            return texts.Format(TextId::ErrorWrongPart,
-                                {{L"amount", DescribeProgress(texts, details.done, details.total,
-                                                              std::nullopt).amount}});
-        case Failure::ProxyCredentials: return texts.Get(TextId::ErrorProxyCredentials);
-        case Failure::ServerCredentials:
-            return texts.Format(TextId::ErrorServerCredentials, {{L"host", host}});
+        case Failure::Status:
+            return details.status == 404 || details.status == 410 ? TextId::ErrorNotFound
+                                                                   : TextId::ErrorStatus;
+        case Failure::CannotConnect: return TextId::ErrorCannotConnect;
+        case Failure::Refused: return TextId::ErrorRefused;
+        case Failure::HostNotFound: return TextId::ErrorHostNotFound;
+        case Failure::ConnectionLost: return TextId::ErrorConnectionLost;
+        case Failure::Incomplete: return TextId::ErrorIncomplete;
+        case Failure::Timeout: return TextId::ErrorTimeout;
+        case Failure::Secure: return TextId::ErrorSecure;
+        case Failure::Address: return TextId::ErrorAddress;
+        case Failure::Write: return TextId::ErrorWrite;
+        case Failure::DiskFull:
+            return details.total ? TextId::ErrorDiskFullOfSize : TextId::ErrorDiskFull;
+        case Failure::Downgrade: return TextId::ErrorDowngrade;
+        case Failure::Redirects: return TextId::ErrorRedirects;
+        case Failure::Encoded: return TextId::ErrorEncoding;
+        case Failure::WrongPart: return TextId::ErrorWrongPart;
+        case Failure::ProxyCredentials: return TextId::ErrorProxyCredentials;
+        case Failure::ServerCredentials: return TextId::ErrorServerCredentials;
         case Failure::None:
         case Failure::Other: break;
     }
-    return texts.Format(TextId::ErrorOther, {{L"error", details.errorText}});
+    return TextId::ErrorOther;
+}
+
+}  // namespace
+
+// Every text gets every value; each uses the placeholders it names.
+std::wstring DescribeFailure(const Texts& texts, const FailureDetails& details,
+                             std::wstring_view url) {
+    std::wstring status = std::to_wstring(details.status);
+    const std::wstring phrase = StatusPhrase(texts, details.status, details.statusText);
+    if (!phrase.empty()) status += L" " + phrase;
+    const auto size = [&](std::optional<uint64_t> bytes) {
+        return bytes ? FormatSize(texts, *bytes) : std::wstring(L"?");
+    };
+    // The address a redirect led to, the drive or the encoding, where the
+    // failure names one; otherwise the address asked for.
+    const std::wstring_view named = details.named.empty() ? url : details.named;
+    return texts.Format(
+        FailureText(details),
+        {{L"status", status},
+         {L"host", HostOfUrl(url)},
+         {L"url", named},
+         {L"drive", named},
+         {L"encoding", named},
+         {L"error", details.errorText},
+         {L"done", FormatSize(texts, details.done)},
+         {L"total", size(details.total)},
+         {L"free", size(details.freeBytes)},
+         {L"amount", DescribeProgress(texts, details.done, details.total, std::nullopt).amount},
+         {L"seconds", std::to_wstring(kStallSeconds)},
+         {L"count", std::to_wstring(kMaxRedirects)}});
 }
 
 }  // namespace rvdl
