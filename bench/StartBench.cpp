@@ -1,8 +1,11 @@
-// start_bench.exe LOADER PRODUCT RUNS
-// Times, RUNS times each, how long it takes from starting a program until the
-// stand-in product has written its start to its log: once started directly,
-// once through the loader (with the product installed). Prints the medians
-// in milliseconds: "direct loader".
+// start_bench.exe LOADER PRODUCT ROUNDS
+// Times, in each of ROUNDS rounds, how long it takes from starting a program
+// until the product has written its start to its log: once started directly,
+// once through the loader (with the product installed). The two alternate
+// in order (A B, B A, ...) with a pause before each start, so that neither
+// gains from the other's tear-down. Prints, in milliseconds and as the ratio
+// of each round's pair: the median, the first and the third quartile of
+// each, "direct: m q1 q3 | loader: m q1 q3 | ratio: m q1 q3".
 #include <windows.h>
 
 #include <algorithm>
@@ -42,9 +45,13 @@ double TimeUntilLogged(const std::wstring& commandLine, const std::wstring& log)
     return elapsed;
 }
 
-double Median(std::vector<double> values) {
+constexpr DWORD kPauseMs = 100;
+
+// The median and the quartiles.
+void PrintSpread(const char* name, std::vector<double> values) {
     std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
+    const auto at = [&](double q) { return values[static_cast<size_t>(q * (values.size() - 1) + 0.5)]; };
+    std::printf("%s: %.3f %.3f %.3f", name, at(0.5), at(0.25), at(0.75));
 }
 
 }  // namespace
@@ -54,12 +61,30 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring loader = argv[1];
     const std::wstring product = argv[2];
     const std::wstring log = product.substr(0, product.rfind(L'\\') + 1) + L"product.log";
-    const int runs = _wtoi(argv[3]);
-    std::vector<double> direct, throughLoader;
-    for (int i = 0; i < runs; ++i) {
+    const int rounds = _wtoi(argv[3]);
+    if (rounds < 1) return 2;
+    std::vector<double> direct, throughLoader, ratio;
+    const auto timeDirect = [&] {
+        ::Sleep(kPauseMs);
         direct.push_back(TimeUntilLogged(L"\"" + product + L"\" /app:Demo", log));
+    };
+    const auto timeLoader = [&] {
+        ::Sleep(kPauseMs);
         throughLoader.push_back(TimeUntilLogged(L"\"" + loader + L"\"", log));
+    };
+    for (int round = 0; round < rounds; ++round) {
+        if (round % 2 == 0) {
+            timeDirect();
+            timeLoader();
+        } else {
+            timeLoader();
+            timeDirect();
+        }
+        ratio.push_back(throughLoader.back() / direct.back());
     }
-    std::printf("%.1f %.1f\n", Median(direct), Median(throughLoader));
+    PrintSpread("direct", direct);
+    PrintSpread(" | loader", throughLoader);
+    PrintSpread(" | ratio", ratio);
+    std::printf("\n");
     return 0;
 }

@@ -1,5 +1,6 @@
 # How every target of this project is built. Flags belong to targets, not to
 # the directory: each target calls ravoduza_target() after it is made.
+include(${CMAKE_CURRENT_LIST_DIR}/Reproducible.cmake)
 
 # ravoduza_target(TARGET [WIDE_ENTRY]): the project's definitions, warnings
 # and, with MinGW, small code and a statically linked runtime, so that the
@@ -8,6 +9,11 @@
 function(ravoduza_target target)
   cmake_parse_arguments(T "WIDE_ENTRY" "" "" ${ARGN})
   get_target_property(type ${target} TYPE)
+  if(type STREQUAL "STATIC_LIBRARY")
+    # After every library of the project on a program's link line: the
+    # program's delay-import libraries (see ravoduza_delay_load).
+    target_link_libraries(${target} INTERFACE rvz_delay_loaded)
+  endif()
   set(cxx $<COMPILE_LANGUAGE:C,CXX>)
   if(WIN32)
     # Windows 8 API level: SetDefaultDllDirectories and LOAD_LIBRARY_SEARCH_* flags.
@@ -32,6 +38,7 @@ function(ravoduza_target target)
       target_link_options(${target} PRIVATE -municode)
     endif()
   endif()
+  ravoduza_reproducible(${target})
 endfunction()
 
 # ravoduza_shipped_binary(TARGET): what every shipped binary gets beyond that.
@@ -39,4 +46,36 @@ function(ravoduza_shipped_binary target)
   if(MINGW)
     target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/system/TerminateHandler_mingw.cpp)
   endif()
+endfunction()
+
+# The delay-import libraries of whichever program links the project's
+# libraries: they must come after all of those, and before the toolchain's
+# standard libraries, which import the DLLs at start.
+add_library(rvz_delay_loaded INTERFACE)
+target_link_libraries(rvz_delay_loaded INTERFACE $<TARGET_PROPERTY:RAVODUZA_DELAY_LOAD_LIBRARIES>)
+
+# ravoduza_delay_load(TARGET DLL...): the program loads these system DLLs on
+# the first call of one of their functions, not at its start; its import
+# table still names only system DLLs.
+function(ravoduza_delay_load target)
+  foreach(dll IN LISTS ARGN)
+    if(MSVC)
+      target_link_options(${target} PRIVATE /DELAYLOAD:${dll}.dll)
+      target_link_libraries(${target} PRIVATE delayimp)
+    elseif(MINGW)
+      set(library ${CMAKE_BINARY_DIR}/delayload/lib${dll}_delay.a)
+      set(imports ${CMAKE_FIND_ROOT_PATH}/lib/lib${dll}.a)
+      if(NOT TARGET rvz_delayload_${dll})
+        add_custom_command(OUTPUT ${library}
+          COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/delayload
+          COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/make_delay_lib.py
+                  ${CMAKE_NM} ${CMAKE_DLLTOOL} ${imports} ${dll} ${library}
+          DEPENDS ${imports} ${PROJECT_SOURCE_DIR}/cmake/make_delay_lib.py
+          COMMENT "Delay-import library for ${dll}.dll")
+        add_custom_target(rvz_delayload_${dll} DEPENDS ${library})
+      endif()
+      add_dependencies(${target} rvz_delayload_${dll})
+      set_property(TARGET ${target} APPEND PROPERTY RAVODUZA_DELAY_LOAD_LIBRARIES ${library})
+    endif()
+  endforeach()
 endfunction()

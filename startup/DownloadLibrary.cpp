@@ -9,12 +9,17 @@ namespace rvz {
 namespace {
 
 template <typename Fn>
+Fn OptionalExport(HMODULE module, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}
+
+template <typename Fn>
 Fn Export(HMODULE module, const char* name, const std::wstring& path) {
-    FARPROC address = ::GetProcAddress(module, name);
-    if (!address)
+    const Fn function = OptionalExport<Fn>(module, name);
+    if (!function)
         throw MissingLibraryError(ResString(IDS_LIBRARY_EXPORT_MISSING) + L"\r\n\r\n" + path +
                                   L"\r\n" + FromAnsi(name));
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(address));
+    return function;
 }
 
 }  // namespace
@@ -33,14 +38,22 @@ DownloadLibrary::DownloadLibrary(const std::wstring& loaderFolder) {
     }
     setOption_ = Export<SetOptionFn>(module_.get(), "rvdl_SetOption", path);
     download_ = Export<DownloadFn>(module_.get(), "rvdl_Download", path);
+    setOptionW_ = OptionalExport<SetOptionWFn>(module_.get(), "rvdl_SetOptionW");
+    downloadW_ = OptionalExport<DownloadWFn>(module_.get(), "rvdl_DownloadW");
 }
 
 void DownloadLibrary::SetOption(const std::wstring& option, const std::wstring& value) const {
-    setOption_(ToAnsi(option).c_str(), ToAnsi(value).c_str());
+    if (TakesUnicode())
+        setOptionW_(option.c_str(), value.c_str());
+    else
+        setOption_(ToAnsi(option).c_str(), ToAnsi(value).c_str());
 }
 
 void DownloadLibrary::Download(HWND owner, const std::wstring& url, const std::wstring& file) const {
-    download_(owner, ToAnsi(url).c_str(), ToAnsi(file).c_str());
+    if (TakesUnicode())
+        downloadW_(owner, url.c_str(), file.c_str());
+    else
+        download_(owner, ToAnsi(url).c_str(), ToAnsi(file).c_str());
 }
 
 }  // namespace rvz

@@ -29,17 +29,25 @@ public:
     // system folder only. Throws MissingLibraryError.
     explicit DownloadLibrary(const std::wstring& loaderFolder);
 
-    // The library's two functions; texts go over as ANSI, results are ignored.
+    // The library's two functions, results ignored. Texts go over as UTF-16
+    // where the library offers its functions in that form, else as ANSI.
     void SetOption(const std::wstring& option, const std::wstring& value) const;
     void Download(HWND owner, const std::wstring& url, const std::wstring& file) const;
+    // Whether a file name goes over whole: always so in UTF-16.
+    bool TakesUnicode() const { return setOptionW_ && downloadW_; }
 
 private:
     using SetOptionFn = int(__stdcall*)(const char*, const char*);
     using DownloadFn = int(__stdcall*)(HWND, const char*, const char*);
+    using SetOptionWFn = int(__stdcall*)(const wchar_t*, const wchar_t*);
+    using DownloadWFn = int(__stdcall*)(HWND, const wchar_t*, const wchar_t*);
 
     UniqueModule module_;
     SetOptionFn setOption_ = nullptr;
     DownloadFn download_ = nullptr;
+    // Optional: libraries that offer only the ANSI pair keep working.
+    SetOptionWFn setOptionW_ = nullptr;
+    DownloadWFn downloadW_ = nullptr;
 };
 
 }  // namespace rvz

@@ -13,6 +13,7 @@ enum ExitCode : unsigned {
     kExitInstallError = 6,       // the install action failed; its error message was shown
     kExitWizardClosed = 7,       // the user cancelled or closed the wizard
     kExitAnotherLoader = 9,      // another loader is on the install road; its window came forward
+    kExitSetupNotSigned = 10,    // the setup is not signed by the expected publisher; not started
 };
 
 }  // namespace rvz

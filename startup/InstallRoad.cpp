@@ -2,6 +2,7 @@
 
 #include "CommandLines.h"
 #include "Handles.h"
+#include "SetupSignature.h"
 #include "Strings.h"
 #include "WinError.h"
 #include "basFiles.h"
@@ -15,14 +16,29 @@ namespace {
 
 constexpr wchar_t kSetupFileName[] = L"\\tarvik.exe";
 
-// The library takes ANSI paths. A temporary folder with characters outside
-// the ANSI code page is handed over by its short name, which is plain ASCII.
+// A library that takes only ANSI paths gets a temporary folder with
+// characters outside the ANSI code page by its short name, plain ASCII.
 std::wstring AnsiSafeFolder(const std::wstring& folder) {
     if (FromAnsi(ToAnsi(folder)) == folder) return folder;
     wchar_t shortName[MAX_PATH];
     const DWORD length = ::GetShortPathNameW(folder.c_str(), shortName, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) ThrowLastError(L"GetShortPathName " + folder);
     return std::wstring(shortName, length);
+}
+
+// Why the setup is refused, in the user's language; nothing when it may run.
+std::optional<std::wstring> PublisherRefusal(const std::wstring& setupPath) {
+    if (ConfiguredPublishers().empty()) return std::nullopt;  // built to run it unchecked
+    const SignatureVerdict verdict =
+        CheckPublisher(setupPath, ConfiguredPublishers(), ConfiguredKeySha256());
+    switch (verdict.result) {
+        case SignatureResult::Accepted: return std::nullopt;
+        case SignatureResult::Unsigned: return ResString(IDS_SIGNATURE_MISSING);
+        case SignatureResult::Damaged: return ResString(IDS_SIGNATURE_DAMAGED);
+        case SignatureResult::OtherPublisher: return ResString(IDS_OTHER_PUBLISHER) + L" " + verdict.publisher;
+        case SignatureResult::OtherKey: return ResString(IDS_OTHER_KEY);
+    }
+    return ResString(IDS_SIGNATURE_DAMAGED);
 }
 
 // The steps inside the work directory; it is gone when this returns or throws.
@@ -32,9 +48,16 @@ std::optional<ExitCode> DownloadAndRunSetup(const DownloadLibrary& library, bool
     const ScopeExit removeWorkDirectory([&] { RemoveWorkDirectory(workDirectory); });
     const std::wstring setupPath = workDirectory + kSetupFileName;
 
-    library.Download(nullptr, DownloadUrl(), AnsiSafeFolder(workDirectory) + kSetupFileName);
+    const std::wstring folder = library.TakesUnicode() ? workDirectory : AnsiSafeFolder(workDirectory);
+    library.Download(nullptr, DownloadUrl(), folder + kSetupFileName);
     // The library's dialog has told the user why.
     if (!FileExists(setupPath)) return kExitDownloadFailed;
+    // It runs with administrator rights: only the vendor's own setup.
+    if (const auto refusal = PublisherRefusal(setupPath)) {
+        const std::wstring text = ResString(IDS_SETUP_NOT_SIGNED) + L"\r\n\r\n" + *refusal;
+        ::MessageBoxW(nullptr, text.c_str(), kApplicationTitle, MB_OK | MB_ICONERROR);
+        return kExitSetupNotSigned;
+    }
 
     RunAndWait(SetupCommandLine(setupPath, autostart));
     if (ReadInstallRecord().empty()) return kExitNotInstalled;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <utility>
 
@@ -45,11 +46,12 @@ private:
     Type handle_ = Traits::Invalid();
 };
 
-// Handles whose "none" is NULL, closed by one function.
+// Handles whose "none" is NULL (or 0 for the CryptoAPI's numbers), closed by
+// one function.
 template <typename T, auto CloseFunction>
 struct NullHandleTraits {
     using Type = T;
-    static Type Invalid() noexcept { return nullptr; }
+    static Type Invalid() noexcept { return Type{}; }
     static void Close(Type h) noexcept { CloseFunction(h); }
 };
 
@@ -66,6 +68,7 @@ template <typename T, auto CloseFunction>
 using UniqueNullHandle = UniqueHandle<NullHandleTraits<T, CloseFunction>>;
 
 inline void DeleteGdiObject(HGDIOBJ object) noexcept { ::DeleteObject(object); }
+inline void ReleaseCryptProvider(HCRYPTPROV provider) noexcept { ::CryptReleaseContext(provider, 0); }
 
 using UniqueHandleKernel = UniqueNullHandle<HANDLE, &::CloseHandle>;
 using UniqueFile = UniqueHandle<InvalidValueHandleTraits<&::CloseHandle>>;
@@ -79,6 +82,8 @@ using UniqueIcon = UniqueNullHandle<HICON, &::DestroyIcon>;
 using UniqueMemoryDc = UniqueNullHandle<HDC, &::DeleteDC>;
 using UniqueFont = UniqueNullHandle<HFONT, &DeleteGdiObject>;
 using UniqueBitmap = UniqueNullHandle<HBITMAP, &DeleteGdiObject>;
+using UniqueCryptProvider = UniqueNullHandle<HCRYPTPROV, &ReleaseCryptProvider>;
+using UniqueCryptHash = UniqueNullHandle<HCRYPTHASH, &::CryptDestroyHash>;
 
 // Both handles that CreateProcess hands back.
 struct ProcessHandles {

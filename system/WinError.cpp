@@ -41,9 +41,13 @@ std::wstring SystemErrorText(DWORD code) {
     return text;
 }
 
+std::string DescribeError(const std::wstring& action, DWORD code) {
+    return ToUtf8(action + L": " + SystemErrorText(code));
+}
+
 void ThrowLastError(const std::wstring& action) {
     const DWORD code = ::GetLastError();
-    throw WinError(code, ToUtf8(action + L": " + SystemErrorText(code)));
+    throw WinError(code, DescribeError(action, code));
 }
 
 std::string ToUtf8(const std::wstring& text) { return Narrow(CP_UTF8, text); }

@@ -24,6 +24,9 @@ private:
 // The system's text for an error code, without the trailing line break.
 std::wstring SystemErrorText(DWORD code);
 
+// "action: the system's text for the code", as exception texts read (UTF-8).
+std::string DescribeError(const std::wstring& action, DWORD code);
+
 // Throws a WinError for GetLastError(), prefixed with what was being done.
 [[noreturn]] void ThrowLastError(const std::wstring& action);
 

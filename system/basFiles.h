@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace rvz {
 
@@ -28,6 +29,7 @@ std::wstring GetFileNamePart(const std::wstring& path);
 }  // namespace rvz
 
 #include "Handles.h"
+#include "WinError.h"
 
 namespace rvz {
 
@@ -38,22 +40,134 @@ namespace rvz {
 // temporary folder, because the elevated loader runs what it downloads there.
 UniqueLocal WorkDirectorySecurity();
 
+// The user's temporary folder could not be used: it is missing, is a file,
+// or takes no new entry (no rights, disk full). folder() is the folder as
+// Windows gives it (with a trailing backslash), so that a message can name it.
+class TempFolderError : public WinError {
+public:
+    TempFolderError(DWORD code, const std::string& what, std::wstring folder);
+    const std::wstring& folder() const noexcept { return folder_; }
+
+private:
+    std::wstring folder_;
+};
+
+// The user's temporary folder as Windows names it (from TMP, TEMP or the
+// profile), ending in a backslash; it need not exist. Throws WinError.
+std::wstring UserTempFolder();
+
 // A new, empty directory named by Windows with the prefix "tkt" in the
 // user's temporary folder (full path, no trailing backslash). Only the
-// system and administrators may write into it. Throws on failure.
+// system and administrators may write into it. Throws TempFolderError when
+// the temporary folder cannot be used, WinError for any other failure.
 std::wstring CreateTempDirectory();
+
+// The name of the marker file that makes a work directory the loader's own.
+constexpr wchar_t kWorkDirectoryMarker[] = L"RAVoduza.lock";
+
+// The loader's work directory, marked as the loader's own: it holds the
+// marker file kWorkDirectoryMarker, which this object keeps open without
+// sharing for as long as it lives. A held marker tells every other loader
+// that the directory is in use; a marker nobody holds, that its owner is gone
+// (see RemoveAbandonedWorkDirectories). The marker's handle is not inherited
+// by the programs the loader starts, so a setup that outlives its loader does
+// not keep the directory marked as in use. Move-only. Destroying the object
+// removes the directory (as Remove does).
+class WorkDirectory {
+public:
+    WorkDirectory() = default;  // none: Remove does nothing
+    WorkDirectory(WorkDirectory&& other) noexcept;
+    WorkDirectory& operator=(WorkDirectory&& other) noexcept;
+    ~WorkDirectory();
+
+    // Full path without a trailing backslash; empty once removed.
+    const std::wstring& path() const noexcept { return path_; }
+
+    // Removes everything in the directory but the marker, waiting a short
+    // moment for files that a program which has just ended still holds; then
+    // releases the marker and removes it and the directory. What is still in
+    // use stays, and then the marker stays too, so that a later loader
+    // removes the rest. True when nothing is left. Never throws; once called,
+    // the object owns nothing.
+    bool Remove() noexcept;
+
+private:
+    friend WorkDirectory CreateWorkDirectory();
+    std::wstring path_;
+    UniqueFile marker_;
+};
+
+// A new work directory made by CreateTempDirectory and marked as the
+// loader's own. Throws as CreateTempDirectory does, and WinError when the
+// marker cannot be made (the directory is then removed again).
+WorkDirectory CreateWorkDirectory();
+
+// Removes the work directories that earlier loaders left in the user's
+// temporary folder: folders named tkt*.tmp that hold the marker file, which
+// no process holds open any more. Folders without the marker are never
+// touched (they are not the loader's), nor links, nor directories of a
+// running loader. Files still in use stay, and with them the directory and
+// its marker, for a later loader to try again. Meant for the install road before it makes
+// its own work directory. Returns how many directories were removed. Never
+// throws.
+int RemoveAbandonedWorkDirectories() noexcept;
 
 // Removes the directory with everything in it, as far as possible: what is
 // still in use stays. Never throws; true when nothing is left.
 bool RemoveWorkDirectory(const std::wstring& path);
 
-// Starts the command line and returns when that process has ended, or at
-// once when it could not be started. Window messages are dispatched while
-// it waits. Never throws.
-void RunAndWait(const std::wstring& commandLine);
+// What became of a program that RunAndWait was asked to run.
+struct RunResult {
+    bool started = false;  // false: it could not be started
+    DWORD error = 0;       // when not started: the system's error code
+    DWORD exitCode = 0;    // when started: the exit code it ended with
+};
+
+// Starts the command line and returns when that process has ended, or when
+// it could not be started. A start refused because the program file is
+// locked (a sharing violation or access denied, as while a virus scanner
+// reads a fresh file) is tried again for up to 30 seconds, the pauses
+// growing from 50 ms to 2 s; any other refusal (missing file, not a program)
+// returns at once, as does the last refused try.
+// Window messages are dispatched during every wait, which uses no processor
+// time. Never throws.
+RunResult RunAndWait(const std::wstring& commandLine);
+
+// Starts the program with its window shown normally and returns without
+// waiting. The program is named explicitly, so Windows never picks a program
+// from the command line itself; the command line should begin with the
+// program as its first word, as programs expect. Throws WinError naming the
+// command line when the program cannot be started.
+void StartProgram(const std::wstring& program, const std::wstring& commandLine);
+
+// Takes the current folder out of the DLL search for the rest of the
+// process: with SetDefaultDllDirectories where Windows has it (system folder
+// only), otherwise with SetDllDirectory naming the system folder, which takes
+// the current folder's place in the search. Looks the function up in
+// kernel32 at run time, so the loader also starts on a Windows 7 without it.
+// Never throws.
+void RestrictDllSearch() noexcept;
+// The same, looking SetDefaultDllDirectories up in the given module (a test
+// passes one without it to take the older road).
+void RestrictDllSearch(HMODULE provider) noexcept;
+
+// Loads a DLL by its full path. Its own imports come from the system folder
+// only, where Windows has the search flags for that (LOAD_LIBRARY_SEARCH_*,
+// which come with SetDefaultDllDirectories); elsewhere (Windows 7 without
+// KB2533623, which refuses those flags) from the DLL's folder first, then
+// the search that RestrictDllSearch left. Null, with GetLastError set, when
+// the DLL cannot be loaded. Never throws.
+UniqueModule LoadLibraryFromPath(const std::wstring& path) noexcept;
+// The same, looking SetDefaultDllDirectories up in the given module.
+UniqueModule LoadLibraryFromPath(const std::wstring& path, HMODULE provider) noexcept;
 
 // True when a file (of any length) exists at the path. Never throws.
 bool FileExists(const std::wstring& path);
+
+// The folder entries matching a FindFirstFile pattern (wildcards in its last
+// part), without "." and ".."; none when nothing matches or the folder is
+// missing. Throws only std::bad_alloc.
+std::vector<WIN32_FIND_DATAW> FindEntries(const std::wstring& pattern);
 
 #endif
 

@@ -8,6 +8,22 @@
 
 namespace rvz {
 
+namespace {
+
+// The text with its %variables% replaced, however long the result.
+std::wstring ExpandEnvironment(const std::wstring& text) {
+    std::vector<wchar_t> expanded(text.size() + 1);
+    for (;;) {
+        const DWORD needed = ::ExpandEnvironmentStringsW(text.c_str(), expanded.data(),
+                                                         static_cast<DWORD>(expanded.size()));
+        if (needed == 0) return {};
+        if (needed <= expanded.size()) return std::wstring(expanded.data());
+        expanded.resize(needed);  // cut off: again with the room it asked for
+    }
+}
+
+}  // namespace
+
 std::wstring RegReadString(HKEY root, const std::wstring& subKey, const std::wstring& valueName) {
     UniqueKey key;
     if (::RegOpenKeyExW(root, subKey.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, key.put()) !=
@@ -23,7 +39,7 @@ std::wstring RegQueryValue(HKEY key, const std::wstring& valueName) {
     if (::RegQueryValueExW(key, valueName.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
         return {};
     // Binary data and numbers are no install position: they read as empty.
-    if (type != REG_SZ) return {};
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return {};
 
     std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
     DWORD secondType = 0;
@@ -32,7 +48,8 @@ std::wstring RegQueryValue(HKEY key, const std::wstring& valueName) {
         return {};
     // The extra element keeps a NUL behind data stored without one.
     const std::wstring data(buffer.data(), size / sizeof(wchar_t));
-    return data.substr(0, data.find(L'\0'));
+    const std::wstring text = data.substr(0, data.find(L'\0'));
+    return type == REG_EXPAND_SZ ? ExpandEnvironment(text) : text;
 }
 
 std::wstring ReadIniString(const std::wstring& filePath, const std::wstring& section,

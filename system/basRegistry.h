@@ -8,8 +8,10 @@
 namespace rvz {
 
 // The text of a string value; the empty text when the key or value is
-// missing, unreadable, or of any type but REG_SZ. The text ends before the
-// first NUL; data without any NUL is taken whole. 32-bit programs and 64-bit
+// missing, unreadable, or of any type but REG_SZ and REG_EXPAND_SZ. The text
+// ends before the first NUL; data without any NUL is taken whole. A
+// REG_EXPAND_SZ value comes with its %variables% replaced from the process's
+// environment (unknown ones stay as written). 32-bit programs and 64-bit
 // builds alike read the 32-bit view of HKEY_LOCAL_MACHINE\SOFTWARE.
 std::wstring RegReadString(HKEY root, const std::wstring& subKey, const std::wstring& valueName);
 

@@ -107,7 +107,12 @@ Library::Library(const std::wstring& path) : module_(::LoadLibraryW(path.c_str()
         reinterpret_cast<void*>(::GetProcAddress(module_.get(), "rvdl_SetOption")));
     download_ = reinterpret_cast<decltype(download_)>(
         reinterpret_cast<void*>(::GetProcAddress(module_.get(), "rvdl_Download")));
-    if (!setOption_ || !download_) throw std::runtime_error("rvdl_ exports missing");
+    setOptionW_ = reinterpret_cast<decltype(setOptionW_)>(
+        reinterpret_cast<void*>(::GetProcAddress(module_.get(), "rvdl_SetOptionW")));
+    downloadW_ = reinterpret_cast<decltype(downloadW_)>(
+        reinterpret_cast<void*>(::GetProcAddress(module_.get(), "rvdl_DownloadW")));
+    if (!setOption_ || !download_ || !setOptionW_ || !downloadW_)
+        throw std::runtime_error("rvdl_ exports missing");
 }
 
 int Library::Download(HWND owner, const std::string& url, const std::wstring& file) const {
@@ -166,6 +171,10 @@ std::wstring DialogView::WaitForFailure(std::chrono::milliseconds timeout) {
 
 DownloadRun RunDownload(const Library& library, HWND owner, const std::string& url,
                         const std::wstring& file, const DialogScript& script) {
+    return RunDownloadCall([&] { return library.Download(owner, url, file); }, script);
+}
+
+DownloadRun RunDownloadCall(const std::function<int()>& download, const DialogScript& script) {
     DownloadRun run;
     std::atomic<bool> returned{false};
     std::thread user([&] {
@@ -182,7 +191,7 @@ DownloadRun RunDownload(const Library& library, HWND owner, const std::string& u
             }
         }
     });
-    run.result = library.Download(owner, url, file);
+    run.result = download();
     returned = true;
     user.join();
     return run;

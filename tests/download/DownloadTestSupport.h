@@ -47,11 +47,18 @@ public:
     explicit Library(const std::wstring& path = DistFolder() + L"RAVoduza_Download.dll");
     int SetOption(const char* option, const char* value) const { return setOption_(option, value); }
     int Download(HWND owner, const std::string& url, const std::wstring& file) const;
+    // The same in UTF-16.
+    int SetOptionW(const wchar_t* option, const wchar_t* value) const { return setOptionW_(option, value); }
+    int DownloadW(HWND owner, const std::wstring& url, const std::wstring& file) const {
+        return downloadW_(owner, url.c_str(), file.c_str());
+    }
 
 private:
     rvz::UniqueModule module_;
     int(__stdcall* setOption_)(const char*, const char*) = nullptr;
     int(__stdcall* download_)(HWND, const char*, const char*) = nullptr;
+    int(__stdcall* setOptionW_)(const wchar_t*, const wchar_t*) = nullptr;
+    int(__stdcall* downloadW_)(HWND, const wchar_t*, const wchar_t*) = nullptr;
 };
 
 // The dialog as a second thread sees it while the download runs.
@@ -94,5 +101,7 @@ struct DownloadRun {
 // cancelled, so that no test is left hanging on the dialog.
 DownloadRun RunDownload(const Library& library, HWND owner, const std::string& url,
                         const std::wstring& file, const DialogScript& script = nullptr);
+// The same for any call of the library's download functions.
+DownloadRun RunDownloadCall(const std::function<int()>& download, const DialogScript& script);
 
 }  // namespace rvdltest

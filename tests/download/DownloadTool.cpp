@@ -1,39 +1,62 @@
 // rvdl_tool URL FILE [TITLE [LANGUAGE-FILE]]: downloads through the built
 // library as the loader would, then prints the result, the time taken and
 // the process's peak working set. Used by the benchmark and the screenshot.
+// rvdl_tool --plain URL: the benchmark's baseline, a plain WinINet loop with
+// the library's read size that receives the body and throws it away.
 #include <windows.h>
 #include <psapi.h>
+#include <wininet.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
+
+namespace {
+
+// The library's way of asking: from the server, past WinINet's cache.
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                                INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_COOKIES |
+                                INTERNET_FLAG_NO_UI;
+
+int ReceiveToNowhere(const wchar_t* url) {
+    const HINTERNET session =
+        ::InternetOpenW(L"rvdl_tool", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    const HINTERNET request =
+        session ? ::InternetOpenUrlW(session, url, nullptr, 0, kRequestFlags, 0) : nullptr;
+    bool received = request != nullptr;
+    std::vector<char> buffer(256 * 1024);
+    for (DWORD read = 1; received && read > 0;)
+        received = ::InternetReadFile(request, buffer.data(), static_cast<DWORD>(buffer.size()), &read);
+    if (request) ::InternetCloseHandle(request);
+    if (session) ::InternetCloseHandle(session);
+    return received ? 1 : 0;
+}
+
+}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    const bool plain = argc == 3 && std::wstring(argv[1]) == L"--plain";
     if (argc < 3) {
-        std::fwprintf(stderr, L"usage: rvdl_tool URL FILE [TITLE [LANGUAGE-FILE]]\n");
+        std::fwprintf(stderr, L"usage: rvdl_tool URL FILE [TITLE [LANGUAGE-FILE]] | --plain URL\n");
         return 2;
     }
     std::wstring folder(MAX_PATH, L'\0');
     folder.resize(::GetModuleFileNameW(nullptr, folder.data(), MAX_PATH));
     folder = folder.substr(0, folder.rfind(L'\\'));
     const std::wstring dll = folder + L"\\..\\..\\dist\\RAVoduza_Download.dll";
-    const HMODULE library = ::LoadLibraryW(dll.c_str());
-    if (!library) {
+    const HMODULE library = plain ? nullptr : ::LoadLibraryW(dll.c_str());
+    if (!plain && !library) {
         std::fwprintf(stderr, L"cannot load %ls\n", dll.c_str());
         return 2;
     }
-    using SetOption = int(__stdcall*)(const char*, const char*);
-    using Download = int(__stdcall*)(HWND, const char*, const char*);
+    using SetOption = int(__stdcall*)(const wchar_t*, const wchar_t*);
+    using Download = int(__stdcall*)(HWND, const wchar_t*, const wchar_t*);
     const auto setOption = reinterpret_cast<SetOption>(
-        reinterpret_cast<void*>(::GetProcAddress(library, "rvdl_SetOption")));
+        reinterpret_cast<void*>(::GetProcAddress(library, "rvdl_SetOptionW")));
     const auto download = reinterpret_cast<Download>(
-        reinterpret_cast<void*>(::GetProcAddress(library, "rvdl_Download")));
-    auto ansi = [](const wchar_t* text) {
-        char buffer[4096];
-        ::WideCharToMultiByte(CP_ACP, 0, text, -1, buffer, sizeof(buffer), nullptr, nullptr);
-        return std::string(buffer);
-    };
-    if (argc > 3) setOption("title", ansi(argv[3]).c_str());
-    if (argc > 4) setOption("language", ansi(argv[4]).c_str());
+        reinterpret_cast<void*>(::GetProcAddress(library, "rvdl_DownloadW")));
+    if (argc > 3) setOption(L"title", argv[3]);
+    if (argc > 4) setOption(L"language", argv[4]);
 
     // The loader has its window before it downloads; Wine's start-up of a
     // program's first window is no part of the download's time.
@@ -43,7 +66,7 @@ int wmain(int argc, wchar_t** argv) {
     LARGE_INTEGER frequency, start, end;
     ::QueryPerformanceFrequency(&frequency);
     ::QueryPerformanceCounter(&start);
-    const int result = download(nullptr, ansi(argv[1]).c_str(), ansi(argv[2]).c_str());
+    const int result = plain ? ReceiveToNowhere(argv[2]) : download(nullptr, argv[1], argv[2]);
     ::QueryPerformanceCounter(&end);
 
     PROCESS_MEMORY_COUNTERS memory{};
@@ -53,6 +76,6 @@ int wmain(int argc, wchar_t** argv) {
                 static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart,
                 memory.PeakWorkingSetSize / 1048576.0);
     ::DestroyWindow(host);
-    ::FreeLibrary(library);
+    if (library) ::FreeLibrary(library);
     return result == 1 ? 0 : 1;
 }

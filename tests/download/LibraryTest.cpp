@@ -533,6 +533,21 @@ TEST_F(DownloadLibrary, DialogIsOwnedCentredAndTitled) {
     EXPECT_EQ(source, L"from 127.0.0.1:" + std::to_wstring(RAVODUZA_TEST_PORT));
 }
 
+TEST_F(DownloadLibrary, UnicodeFunctionsCarryNamesBeyondTheAnsiCodePage) {
+    ASSERT_EQ(library.SetOptionW(L"title", L"Setup - Tarvik + \u03A9mega"), 1);
+    EXPECT_EQ(library.SetOptionW(L"colour", L"red"), 0);
+    const rvztest::TempFolder unicode(L"rvdl \u03A9 test");
+    const std::wstring file = unicode.path() + L"tarvik.exe";
+    std::wstring title;
+    const DownloadRun run = RunDownloadCall(
+        [&] { return library.DownloadW(nullptr, rvztest::Wide(ServerUrl("/slow/200000/100000")), file); },
+        [&](DialogView& view) { title = rvztest::WindowText(view.window()); });
+    EXPECT_EQ(run.result, 1);
+    EXPECT_TRUE(FileHoldsPattern(file, 200000));
+    EXPECT_EQ(title, L"Setup - Tarvik + \u03A9mega");
+    EXPECT_EQ(library.DownloadW(nullptr, L"", file), 0);
+}
+
 TEST_F(DownloadLibrary, WithoutOwnerTheDialogStandsAloneWithTheDefaultTitle) {
     // Options last as long as the module: a copy of the library is a module
     // that no other test has given a title.

@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
-"""check_dll.py OBJDUMP DLL: the library exports exactly its two undecorated
-functions and imports nothing but Windows system libraries."""
+"""check_dll.py OBJDUMP DLL: the library exports exactly its undecorated
+functions (each in an ANSI and a UTF-16 form) and imports nothing but Windows
+system libraries."""
 import re
 import subprocess
 import sys
 
-EXPORTS = {"rvdl_SetOption", "rvdl_Download"}
+EXPORTS = {"rvdl_SetOption", "rvdl_Download", "rvdl_SetOptionW", "rvdl_DownloadW"}
 SYSTEM = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll",
           "msvcrt.dll", "wininet.dll", "comctl32.dll", "ole32.dll", "ws2_32.dll"}
 

@@ -192,6 +192,43 @@ TEST_F(Install, ErrorInAStepShowsTheErrorMessageAndEnds) {
     ExpectNoWorkDirectoryLeft();
 }
 
+// A loader built to run only the vendor's setup: signed by "Brisolt GmbH"
+// with key A. What else arrives is refused with its reason and not started.
+TEST_F(Install, OnlyTheExpectedPublishersSetupRuns) {
+    run.UseLoader(L"tests\\checkingdist\\RAVoduza.exe");
+    const bool german = GermanInterface();
+    const struct {
+        const wchar_t* file;
+        const wchar_t* reason;  // part of the message, in the interface's language
+    } refused[] = {
+        {L"unsigned.exe", german ? L"nicht signiert" : L"not signed"},
+        {L"damaged.exe", german ? L"nach dem Signieren" : L"changed after signing"},
+        {L"other_publisher.exe", german ? L"anderen Herausgeber signiert: Other Vendor"
+                                        : L"another publisher: Other Vendor"},
+        {L"other_key.exe", german ? L"anderen Schl\u00fcssel" : L"another key"},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(Utf8(c.file));
+        CopyFileOrThrow(BuildFolder() + L"tests\\signing\\" + c.file, run.folder() + L"rvdl_source.bin");
+        PressButton(StartLoader(), IDOK);
+        const MessageBoxSeen box = WaitForMessageBox(run.process().id());
+        ASSERT_NE(box.window, nullptr);
+        EXPECT_EQ(box.title, L"Tarvik Loader");
+        EXPECT_NE(box.text.find(c.reason), std::wstring::npos) << Utf8(box.text);
+        PressButton(box.window, IDOK);
+        EXPECT_EQ(WaitForEnd(), 10u);
+        EXPECT_FALSE(PathExists(SetupLog())) << "the setup was not started";
+        ExpectNoWorkDirectoryLeft();
+    }
+
+    CopyFileOrThrow(BuildFolder() + L"tests\\signing\\signed.exe", run.folder() + L"rvdl_source.bin");
+    PressButton(StartLoader(), IDOK);
+    EXPECT_EQ(WaitForEnd(), 0u);
+    WaitUntil([&] { return !ProductStarts().empty(); });
+    EXPECT_EQ(ProductStarts().size(), 1u);
+    ExpectNoWorkDirectoryLeft();
+}
+
 TEST_F(Install, CancelAnsweredNoLeavesTheWizardUsable) {
     HWND wizard = StartLoader();
     PressButton(wizard, IDCANCEL);

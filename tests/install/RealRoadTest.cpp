@@ -68,10 +68,12 @@ TEST_F(RealRoad, ClearedBoxReachesTheSetup) {
 }
 
 // The library's own dialog says why; the loader adds nothing and leaves nothing.
+// A name beyond the ANSI code page, saved as UTF-8, reaches the dialog whole.
 TEST_F(RealRoad, MissingSetupOnTheServerEndsAfterTheLibrarysMessage) {
     wchar_t temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
     const auto before = ListFolder(temp);
+    WriteFileBytes(run.folder() + L"RAVoduza_config.ini", "[Loader]\r\nAppName=\xCE\xA9mega\r\n");
     HWND wizard = StartLoader();
     PressButton(wizard, IDOK);
 
@@ -83,6 +85,7 @@ TEST_F(RealRoad, MissingSetupOnTheServerEndsAfterTheLibrarysMessage) {
                 dialog = window;
         return dialog != nullptr;
     })) << "the failure is shown with Retry";
+    EXPECT_EQ(WindowText(dialog), L"Setup - Tarvik + \u03A9mega");
     PressButton(dialog, IDCANCEL);
 
     ASSERT_TRUE(run.process().Wait(30s));

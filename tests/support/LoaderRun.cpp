@@ -15,6 +15,10 @@ LoaderRun::LoaderRun(const std::string& configIni, Library library, const std::w
     WriteFileBytes(folder() + L"RAVoduza_config.ini", configIni);
 }
 
+void LoaderRun::UseLoader(const std::wstring& buildPath) const {
+    CopyFileOrThrow(BuildFolder() + buildPath, loaderPath());
+}
+
 Process& LoaderRun::Start(const std::wstring& currentFolder, HANDLE token,
                           const std::vector<std::wstring>& environment) {
     process_ = std::make_unique<Process>(L"\"" + loaderPath() + L"\"", currentFolder, token, environment);

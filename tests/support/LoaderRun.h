@@ -20,6 +20,8 @@ public:
                        Library library = Library::StandIn, const std::wstring& folderHint = L"rvz loader");
 
     const std::wstring& folder() const { return folder_.path(); }
+    // Puts another build of the loader (a path in the build tree) in place.
+    void UseLoader(const std::wstring& buildPath) const;
     std::wstring loaderPath() const { return folder() + L"RAVoduza.exe"; }
 
     // Starts the loader, optionally in another current folder, with a token,

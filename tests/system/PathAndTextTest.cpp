@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <stdexcept>
 
 namespace rvz {
@@ -74,6 +75,52 @@ TEST(ProductCommandLine, QuotedOrFullCommandLinePositionsStayAsWritten) {
               L"\"C:\\Program Files\\T\\t.exe\" /a");
     // Not a file: the setup wrote a command line with arguments of its own.
     EXPECT_EQ(ProductCommandLine(L"C:\\T\\t.exe /portable", L"/a", false), L"C:\\T\\t.exe /portable /a");
+}
+
+// The program part of an install record is worked out from the files that
+// exist, never guessed the way CreateProcess guesses an unquoted line.
+TEST(ProductStartFor, TheProgramPartIsWorkedOutNeverGuessed) {
+    const std::wstring tarvik = L"C:\\Program Files (x86)\\Tarvik App\\tarvik.exe";
+    const std::wstring quoted = L"\"" + tarvik + L"\"";
+    const std::set<std::wstring> files = {
+        tarvik,
+        L"C:\\Program Files (x86)\\Tarvik.exe",  // planted where a guess would find it
+        L"C:\\T\\t.exe",
+        L"C:\\T\\tarvik",
+        L"C:\\Odd.exe Folder\\tarvik.EXE",
+    };
+    const auto exists = [&](const std::wstring& path) { return files.count(path) > 0; };
+    const struct {
+        std::wstring position;
+        std::wstring program;
+        std::wstring commandLine;
+    } rows[] = {
+        // Quoted: the quoted part; the line as written.
+        {quoted, tarvik, quoted + L" /app:Demo"},
+        {quoted + L" /portable", tarvik, quoted + L" /portable /app:Demo"},
+        {L"\"C:\\Gone\\tarvik.exe\" /portable", L"", L""},
+        {L"\"" + tarvik, L"", L""},
+        {L"\"\"", L"", L""},
+        // Unquoted, naming an existing file as a whole: quoted when it has blanks.
+        {tarvik, tarvik, quoted + L" /app:Demo"},
+        {L"C:\\T\\tarvik", L"C:\\T\\tarvik", L"C:\\T\\tarvik /app:Demo"},
+        // Unquoted program and arguments, split after an existing ".exe".
+        {L"C:\\T\\t.exe /portable", L"C:\\T\\t.exe", L"C:\\T\\t.exe /portable /app:Demo"},
+        {tarvik + L" /portable  /x", tarvik, quoted + L" /portable  /x /app:Demo"},
+        {L"C:\\Odd.exe Folder\\tarvik.EXE /a", L"C:\\Odd.exe Folder\\tarvik.EXE",
+         L"\"C:\\Odd.exe Folder\\tarvik.EXE\" /a /app:Demo"},
+        // No program part: never the planted file, never a part of a name.
+        {L"C:\\Program Files (x86)\\Tarvik App\\gone.exe", L"", L""},
+        {L"C:\\Program Files (x86)\\Tarvik App\\gone.exe /portable", L"", L""},
+        {L"C:\\T\\t.exex /a", L"", L""},
+        {L"C:\\T\\t /a", L"", L""},
+        {L"", L"", L""},
+    };
+    for (const auto& row : rows) {
+        const ProductStart start = ProductStartFor(row.position, L"/app:Demo", exists);
+        EXPECT_EQ(start.program, row.program) << row.position.size();
+        EXPECT_EQ(start.commandLine, row.commandLine) << row.position.size();
+    }
 }
 
 TEST(SetupCommandLine, QuotedPathThenExactSwitches) {

@@ -1,22 +1,55 @@
 // The system layer against the real registry, profile API, file system and
 // processes under Wine.
+#include "CommandLines.h"
 #include "Handles.h"
+#include "RunLog.h"
 #include "WinTestSupport.h"
 #include "basFiles.h"
 #include "basRegistry.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <regex>
 #include <string>
+#include <vector>
 
 namespace rvz {
 namespace {
 
 using namespace rvztest;
+using namespace std::string_literals;
 
 constexpr wchar_t kInfoKey[] = L"SOFTWARE\\Brisolt\\Tarvik\\Info";
 
 std::wstring ReadPosition() { return RegReadString(HKEY_LOCAL_MACHINE, kInfoKey, L"Position"); }
+
+std::wstring Fixture(const std::wstring& name) {
+    return TestProgramFolder() + L"..\\fixtures\\" + name;
+}
+
+std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+
+// Points TMP and TEMP, which GetTempPath reads, at another folder for the
+// test's life; programs the test starts inherit it.
+class TemporaryFolderAt {
+public:
+    explicit TemporaryFolderAt(const std::wstring& folder) {
+        for (const wchar_t* name : {L"TMP", L"TEMP"}) {
+            wchar_t value[MAX_PATH];
+            const DWORD n = ::GetEnvironmentVariableW(name, value, MAX_PATH);
+            saved_.emplace_back(name, std::wstring(value, n < MAX_PATH ? n : 0));
+            ::SetEnvironmentVariableW(name, folder.c_str());
+        }
+    }
+    ~TemporaryFolderAt() {
+        for (const auto& [name, value] : saved_)
+            ::SetEnvironmentVariableW(name.c_str(), value.empty() ? nullptr : value.c_str());
+    }
+
+private:
+    std::vector<std::pair<std::wstring, std::wstring>> saved_;
+};
 
 TEST(RegReadString, StringWithAndWithoutTerminatingNul) {
     ScopedInstallRecord record;
@@ -48,6 +81,34 @@ TEST(RegReadString, NumbersAndBinaryDataAreNoText) {
     const BYTE binary[] = {'C', 0, ':', 0, '\\', 0};
     record.SetRaw(REG_BINARY, binary, sizeof(binary));
     EXPECT_EQ(ReadPosition(), L"");
+    const wchar_t list[] = L"C:\\Apps\\Tarvik\0\0";
+    record.SetRaw(REG_MULTI_SZ, list, sizeof(list));
+    EXPECT_EQ(ReadPosition(), L"");
+}
+
+// Installers write %ProgramFiles(x86)%-style records as REG_EXPAND_SZ.
+TEST(RegReadString, ExpandableStringsAreExpanded) {
+    ScopedInstallRecord record;
+    wchar_t programFiles[MAX_PATH];
+    ASSERT_GT(::GetEnvironmentVariableW(L"ProgramFiles(x86)", programFiles, MAX_PATH), 0u);
+    ::SetEnvironmentVariableW(L"RVZ_TARVIK_HOME", L"D:\\Tarvik App");
+    const struct {
+        std::wstring data;
+        std::wstring read;
+    } rows[] = {
+        {L"%ProgramFiles(x86)%\\Tarvik App\\tarvik.exe",
+         programFiles + std::wstring(L"\\Tarvik App\\tarvik.exe")},
+        {L"\"%RVZ_TARVIK_HOME%\\tarvik.exe\" /x", L"\"D:\\Tarvik App\\tarvik.exe\" /x"},
+        {L"%RVZ_NOT_SET_ANYWHERE%\\tarvik.exe", L"%RVZ_NOT_SET_ANYWHERE%\\tarvik.exe"},
+        {L"C:\\Apps\\tarvik.exe", L"C:\\Apps\\tarvik.exe"},
+        {L"%RVZ_TARVIK_HOME%\\a.exe\0%RVZ_TARVIK_HOME%\\b.exe"s, L"D:\\Tarvik App\\a.exe"},
+        {std::wstring(8000, L'p') + L"%RVZ_TARVIK_HOME%", std::wstring(8000, L'p') + L"D:\\Tarvik App"},
+    };
+    for (const auto& row : rows) {
+        record.SetRaw(REG_EXPAND_SZ, row.data.c_str(), static_cast<DWORD>((row.data.size() + 1) * 2));
+        EXPECT_EQ(ReadPosition(), row.read) << Utf8(row.data.substr(0, 60));
+    }
+    ::SetEnvironmentVariableW(L"RVZ_TARVIK_HOME", nullptr);
 }
 
 TEST(RegReadString, MissingKeyOrValue) {
@@ -152,11 +213,26 @@ TEST(FileExists, FilesOfAnyLengthButNotFoldersOrNothing) {
     EXPECT_FALSE(FileExists(L"C:\\bad<>|name"));
 }
 
+// Only a locked file is worth waiting for: a program that is missing or is
+// none is refused at once, with the system's reason.
 TEST(RunAndWait, MissingProgramReturnsAtOnce) {
     TempFolder folder;
-    RunAndWait(L"\"" + folder.path() + L"no such program.exe\" /silent");
-    RunAndWait(L"");
-    SUCCEED() << "returned without an error";
+    WriteFileBytes(folder.path() + L"not a program.exe", "This is text, not a program.\r\n");
+    const struct {
+        std::wstring commandLine;
+        std::vector<DWORD> errors;
+    } rows[] = {
+        {Quoted(folder.path() + L"no such program.exe") + L" /silent", {ERROR_FILE_NOT_FOUND}},
+        {Quoted(folder.path() + L"no such folder\\setup.exe"), {ERROR_PATH_NOT_FOUND, ERROR_FILE_NOT_FOUND}},
+        {Quoted(folder.path() + L"not a program.exe") + L" /silent", {ERROR_BAD_EXE_FORMAT}},
+        {L"", {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND}},
+    };
+    for (const auto& row : rows) {
+        const RunResult result = RunAndWait(row.commandLine);
+        EXPECT_FALSE(result.started) << Utf8(row.commandLine);
+        EXPECT_NE(std::find(row.errors.begin(), row.errors.end(), result.error), row.errors.end())
+            << Utf8(row.commandLine) << ": error " << result.error;
+    }
 }
 
 // Counts timer ticks of a hidden window to see messages dispatched during a wait.
@@ -175,9 +251,16 @@ TEST(RunAndWait, ReturnsAfterTheProgramEndedAndDispatchesMeanwhile) {
     TempFolder folder;
     const std::wstring marker = folder.path() + L"done.txt";
     TickingWindow ticking;
-    RunAndWait(L"\"" + TestProgramFolder() + L"..\\fixtures\\sleeper.exe\" 1500 \"" + marker + L"\"");
+    const RunResult result =
+        RunAndWait(L"\"" + TestProgramFolder() + L"..\\fixtures\\sleeper.exe\" 1500 \"" + marker + L"\"");
     EXPECT_EQ(ReadFileBytes(marker), "done");
     EXPECT_GE(TickingWindow::ticks, 5);
+    EXPECT_TRUE(result.started);
+    EXPECT_EQ(result.exitCode, 0u);
+    // The sleeper without its arguments ends with code 2.
+    const RunResult failed = RunAndWait(Quoted(Fixture(L"sleeper.exe")));
+    EXPECT_TRUE(failed.started);
+    EXPECT_EQ(failed.exitCode, 2u);
 }
 
 TEST(RunAndWait, KeepsAQuitRequestForTheMessageLoop) {
@@ -188,6 +271,291 @@ TEST(RunAndWait, KeepsAQuitRequestForTheMessageLoop) {
     MSG msg;
     ASSERT_TRUE(::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(msg.wParam, 7u);
+}
+
+// A virus scanner reading the fresh setup holds it without sharing for a
+// moment: the start is tried again until the scanner lets go.
+TEST(RunAndWait, ProgramHeldByAScannerStartsOnceTheHoldEnds) {
+    TempFolder folder;
+    const std::wstring setup = folder.path() + L"setup.exe";
+    CopyFileOrThrow(Fixture(L"sleeper.exe"), setup);
+    const std::wstring held = folder.path() + L"held.txt";
+    const Process scanner(Quoted(Fixture(L"file_holder.exe")) + L" " + Quoted(setup) + L" 2000 " + Quoted(held));
+    ASSERT_TRUE(WaitUntil([&] { return ReadFileBytes(held) == "held"; }));
+    // While held, Windows refuses the start itself.
+    try {
+        StartProgram(setup, Quoted(setup));
+        ADD_FAILURE() << "a held program started";
+    } catch (const WinError& error) {
+        EXPECT_EQ(error.code(), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << error.what();
+    }
+    ASSERT_TRUE(scanner.Running()) << "the hold ended too early to test anything";
+
+    const std::wstring done = folder.path() + L"done.txt";
+    const RunResult result = RunAndWait(Quoted(setup) + L" 100 " + Quoted(done));
+    EXPECT_TRUE(result.started) << "error " << result.error;
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_EQ(ReadFileBytes(done), "done");
+}
+
+// The program is named explicitly: with "Tarvik.exe" planted above the
+// program's folder, an unquoted command line still starts the right one.
+TEST(StartProgram, StartsTheNamedProgramWhateverTheLineSuggests) {
+    TempFolder folder;
+    ::CreateDirectoryW((folder.path() + L"Tarvik App").c_str(), nullptr);
+    const std::wstring program = folder.path() + L"Tarvik App\\tarvik.exe";
+    CopyFileOrThrow(Fixture(L"tarvik_standin.exe"), program);
+    CopyFileOrThrow(Fixture(L"tarvik_standin.exe"), folder.path() + L"Tarvik.exe");
+
+    StartProgram(program, program + L" /app:Demo");
+    const std::wstring log = folder.path() + L"Tarvik App\\product.log";
+    ASSERT_TRUE(WaitUntil([&] { return !ReadFileBytes(log).empty(); }));
+    EXPECT_EQ(ReadFileBytes(log), Utf8(program + L" /app:Demo\n"));
+    EXPECT_FALSE(PathExists(folder.path() + L"product.log")) << "the planted program ran";
+
+    try {
+        StartProgram(folder.path() + L"missing.exe", Quoted(folder.path() + L"missing.exe") + L" /a");
+        ADD_FAILURE() << "a missing program started";
+    } catch (const WinError& error) {
+        EXPECT_EQ(error.code(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+        EXPECT_NE(std::string(error.what()).find("missing.exe"), std::string::npos) << error.what();
+    }
+}
+
+TEST(CreateTempDirectory, UnusableTemporaryFolderIsNamed) {
+    TempFolder folder;
+    WriteFileBytes(folder.path() + L"a file", "not a folder");
+    for (const std::wstring& temp : {folder.path() + L"missing", folder.path() + L"a file"}) {
+        const TemporaryFolderAt redirected(temp);
+        using Create = void (*)();
+        const Create creators[] = {[] { CreateTempDirectory(); }, [] { CreateWorkDirectory(); }};
+        for (const Create create : creators) {
+            try {
+                create();
+                ADD_FAILURE() << "made a directory in " << Utf8(temp);
+            } catch (const TempFolderError& error) {
+                EXPECT_EQ(error.folder(), temp + L"\\");
+                EXPECT_NE(error.code(), 0u);
+                EXPECT_NE(std::string(error.what()).find(Utf8(temp)), std::string::npos) << error.what();
+            }
+        }
+    }
+    EXPECT_EQ(ListFolder(folder.path()), std::vector<std::wstring>{L"a file"});
+}
+
+// The loader's work directory carries a marker that nobody else can open
+// while the loader lives; the setup's leftovers go with it.
+TEST(CreateWorkDirectory, MarkedWhileItLivesAndRemovedWithWhatTheSetupLeft) {
+    TempFolder temp;
+    const TemporaryFolderAt redirected(temp.path());
+    std::wstring path;
+    {
+        WorkDirectory directory = CreateWorkDirectory();
+        path = directory.path();
+        EXPECT_EQ(GetDirectoryPart(path), temp.path());
+        const std::wstring marker = path + L"\\" + kWorkDirectoryMarker;
+        EXPECT_TRUE(FileExists(marker));
+        const UniqueFile other(::CreateFileW(marker.c_str(), GENERIC_READ,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_FALSE(other) << "the marker can be opened while its loader lives";
+        EXPECT_FALSE(::DeleteFileW(marker.c_str()));
+
+        // The setup runs inside it, as on the install road.
+        const std::wstring setup = path + L"\\tarvik.exe";
+        CopyFileOrThrow(Fixture(L"sleeper.exe"), setup);
+        EXPECT_TRUE(RunAndWait(Quoted(setup) + L" 0 " + Quoted(path + L"\\setup.log")).started);
+        EXPECT_EQ(ReadFileBytes(path + L"\\setup.log"), "done");
+        ::CreateDirectoryW((path + L"\\unpacked").c_str(), nullptr);
+        WriteFileBytes(path + L"\\unpacked\\data.bin", "left behind");
+        const WorkDirectory moved = std::move(directory);
+        EXPECT_TRUE(directory.path().empty());
+        EXPECT_TRUE(PathExists(path)) << "the moved-from object removed it";
+    }
+    EXPECT_FALSE(PathExists(path)) << "left when the object ended";
+}
+
+// A file still in use keeps the directory and its marker, so that a later
+// loader removes the rest once it is free.
+TEST(CreateWorkDirectory, WhatStaysInUseStaysMarkedForALaterLoader) {
+    TempFolder temp;
+    const TemporaryFolderAt redirected(temp.path());
+    WorkDirectory directory = CreateWorkDirectory();
+    const std::wstring path = directory.path();
+    WriteFileBytes(path + L"\\setup.log", "written by a setup still running");
+    UniqueFile inUse(::CreateFileW((path + L"\\setup.log").c_str(), GENERIC_READ, 0, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(inUse);
+    EXPECT_FALSE(directory.Remove());
+    EXPECT_TRUE(directory.path().empty());
+    EXPECT_TRUE(FileExists(path + L"\\" + kWorkDirectoryMarker));
+    EXPECT_EQ(RemoveAbandonedWorkDirectories(), 0);
+    inUse.reset();
+    EXPECT_EQ(RemoveAbandonedWorkDirectories(), 1);
+    EXPECT_FALSE(PathExists(path));
+}
+
+// A loader killed mid-download leaves its work directory; a later one removes
+// it, and nothing that is not the loader's or still in use.
+TEST(RemoveAbandonedWorkDirectories, OnlyOursAndOnlyOnceTheirLoaderIsGone) {
+    TempFolder temp;
+    const TemporaryFolderAt redirected(temp.path());
+    const std::wstring named = temp.path() + L"owner.txt";
+    const Process owner(Quoted(Fixture(L"work_directory_owner.exe")) + L" " + Quoted(named));
+    ASSERT_TRUE(WaitUntil([&] { return !ReadFileBytes(named).empty(); }));
+    const std::wstring killed = Wide(ReadFileBytes(named));
+    WriteFileBytes(killed + L"\\tarvik.exe", "the first half of a download");
+    const WorkDirectory running = CreateWorkDirectory();
+    const std::wstring foreign = temp.path() + L"tkt7.tmp";  // somebody else's
+    ::CreateDirectoryW(foreign.c_str(), nullptr);
+    WriteFileBytes(foreign + L"\\data.bin", "not the loader's");
+    WriteFileBytes(temp.path() + L"tkt8.tmp", "a file by that name");
+
+    EXPECT_EQ(RemoveAbandonedWorkDirectories(), 0);
+    EXPECT_TRUE(PathExists(killed + L"\\tarvik.exe"));
+
+    owner.Kill();
+    ASSERT_TRUE(owner.Wait());
+    EXPECT_EQ(RemoveAbandonedWorkDirectories(), 1);
+    EXPECT_FALSE(PathExists(killed));
+    EXPECT_TRUE(FileExists(running.path() + L"\\" + kWorkDirectoryMarker));
+    EXPECT_TRUE(FileExists(foreign + L"\\data.bin"));
+    EXPECT_TRUE(FileExists(temp.path() + L"tkt8.tmp"));
+    EXPECT_EQ(RemoveAbandonedWorkDirectories(), 0);
+}
+
+// After the restriction, a library planted in the current folder is not
+// found by its bare name; both roads are tried, one per test process.
+void ExpectPlantedLibraryIgnoredAfter(void (*narrowSearch)()) {
+    TempFolder folder;
+    CopyFileOrThrow(TestProgramFolder() + L"..\\fakedl\\RAVoduza_Download.dll",
+                    folder.path() + L"rvz_planted.dll");
+    ASSERT_TRUE(::SetCurrentDirectoryW(folder.path().c_str()));
+    ScopeExit back([] { ::SetCurrentDirectoryW(TestProgramFolder().c_str()); });
+    {
+        const UniqueModule before(::LoadLibraryW(L"rvz_planted.dll"));
+        ASSERT_TRUE(before) << "the current folder was never searched: nothing to test";
+    }
+    narrowSearch();
+    const UniqueModule after(::LoadLibraryW(L"rvz_planted.dll"));
+    EXPECT_FALSE(after) << "loaded from the current folder";
+}
+
+TEST(RestrictDllSearch, WithSetDefaultDllDirectories) {
+    ExpectPlantedLibraryIgnoredAfter([] { RestrictDllSearch(); });
+}
+
+TEST(RestrictDllSearch, WithoutItAsOnAnOldWindows7) {
+    // user32 has no SetDefaultDllDirectories: the older road is taken.
+    ExpectPlantedLibraryIgnoredAfter([] { RestrictDllSearch(::GetModuleHandleW(L"user32.dll")); });
+}
+
+// The download library is loaded by its full path on both roads: Windows 7
+// without the search flags would refuse them.
+TEST(LoadLibraryFromPath, LoadsTheNamedFileWithOrWithoutTheSearchFlags) {
+    TempFolder folder;
+    const std::wstring path = folder.path() + L"RAVoduza_Download.dll";
+    CopyFileOrThrow(TestProgramFolder() + L"..\\fakedl\\RAVoduza_Download.dll", path);
+    for (const wchar_t* provider : {L"kernel32.dll", L"user32.dll"}) {
+        const UniqueModule module = LoadLibraryFromPath(path, ::GetModuleHandleW(provider));
+        ASSERT_TRUE(module) << Utf8(provider) << ": error " << ::GetLastError();
+        wchar_t loaded[MAX_PATH];
+        const DWORD length = ::GetModuleFileNameW(module.get(), loaded, MAX_PATH);
+        EXPECT_EQ(::CompareStringOrdinal(loaded, static_cast<int>(length), path.c_str(), -1, TRUE),
+                  CSTR_EQUAL)
+            << Utf8(loaded);
+        EXPECT_NE(::GetProcAddress(module.get(), "rvdl_Download"), nullptr);
+    }
+    EXPECT_FALSE(LoadLibraryFromPath(folder.path() + L"missing.dll"));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+}
+
+TEST(RunLog, LinesAreUtf8WithTheirTime) {
+    TempFolder temp;
+    const TemporaryFolderAt redirected(temp.path());
+    std::wstring path;
+    {
+        RunLog log = RunLog::Open();
+        path = log.Path();
+        ASSERT_FALSE(path.empty());
+        EXPECT_EQ(GetDirectoryPart(path), temp.path());
+        EXPECT_TRUE(std::regex_match(Utf8(GetFileNamePart(path)),
+                                     std::regex("RAVoduza-20[0-9]{6}-[0-9]{6}\\.log")))
+            << Utf8(path);
+        log.Write(L"Download from http://127.0.0.1/tarvik.exe");
+        log.Write(L"Größe: 5 MB – fertig");
+        EXPECT_NE(RunLog::Open().Path(), path) << "a second run in the same second";
+    }
+    const std::string bytes = ReadFileBytes(path);
+    ASSERT_EQ(bytes.substr(0, 3), "\xEF\xBB\xBF");
+    EXPECT_TRUE(std::regex_match(
+        bytes.substr(3),
+        std::regex("[0-2][0-9]:[0-5][0-9]:[0-5][0-9]\\.[0-9]{3}  Download from http://127\\.0\\.0\\.1/tarvik\\.exe\r\n"
+                   "[0-2][0-9]:[0-5][0-9]:[0-5][0-9]\\.[0-9]{3}  " + Utf8(L"Größe: 5 MB – fertig") + "\r\n")))
+        << bytes;
+}
+
+TEST(RunLog, TheLastTenAreKept) {
+    TempFolder temp;
+    const TemporaryFolderAt redirected(temp.path());
+    // Nine earlier runs, two of them in the same second; the oldest is the
+    // one without a number.
+    const std::vector<std::wstring> earlier = {
+        L"RAVoduza-20250101-000000.log",   L"RAVoduza-20250101-000000-2.log",
+        L"RAVoduza-20250101-000000-10.log", L"RAVoduza-20250102-000000.log",
+        L"RAVoduza-20250103-000000.log",   L"RAVoduza-20250104-000000.log",
+        L"RAVoduza-20250105-000000.log",   L"RAVoduza-20250106-000000.log",
+        L"RAVoduza-20250107-000000.log"};
+    for (const std::wstring& name : earlier) WriteFileBytes(temp.path() + name, "earlier");
+    const std::vector<std::wstring> others = {L"RAVoduza-notes.log", L"RAVoduza-20250101-0000.log",
+                                              L"tarvik.log"};
+    for (const std::wstring& name : others) WriteFileBytes(temp.path() + name, "not a log of a run");
+
+    const RunLog tenth = RunLog::Open();
+    EXPECT_EQ(ListFolder(temp.path()).size(), earlier.size() + others.size() + 1) << "ten are kept";
+    const RunLog eleventh = RunLog::Open();
+    EXPECT_FALSE(PathExists(temp.path() + earlier[0])) << "the oldest stays";
+    const RunLog twelfth = RunLog::Open();
+    EXPECT_FALSE(PathExists(temp.path() + earlier[1]));
+    for (size_t i = 2; i < earlier.size(); ++i) EXPECT_TRUE(PathExists(temp.path() + earlier[i]));
+    for (const std::wstring& name : others) EXPECT_TRUE(PathExists(temp.path() + name));
+    for (const RunLog* log : {&tenth, &eleventh, &twelfth}) EXPECT_TRUE(FileExists(log->Path()));
+}
+
+TEST(RunLog, AFolderThatCannotBeUsedLeavesTheLogOff) {
+    TempFolder temp;
+    const TemporaryFolderAt redirected(temp.path() + L"missing");
+    RunLog log = RunLog::Open();
+    EXPECT_TRUE(log.Path().empty());
+    log.Write(L"goes nowhere");
+    EXPECT_TRUE(ListFolder(temp.path()).empty());
+}
+
+// A real installer, built with NSIS, run as the loader runs the setup:
+// it installs into a folder with blanks and writes a quoted record, which
+// names the program that starts.
+TEST(RunAndWait, RealSetupInstallsWithTheLoadersSwitches) {
+    ScopedInstallRecord record;
+    // Program Files of the setup's architecture, which is the test's own.
+    wchar_t programFiles[MAX_PATH];
+    ASSERT_GT(::GetEnvironmentVariableW(L"ProgramFiles", programFiles, MAX_PATH), 0u);
+    const std::wstring installed = programFiles + std::wstring(L"\\Tarvik by Brisolt\\");
+    RemoveTree(installed);
+    ScopeExit uninstall([&] { RemoveTree(installed); });
+
+    for (const bool autostart : {true, false}) {
+        const RunResult result = RunAndWait(SetupCommandLine(Fixture(L"tarvik_nsis_setup.exe"), autostart));
+        EXPECT_TRUE(result.started) << "error " << result.error;
+        EXPECT_EQ(result.exitCode, 0u);
+        EXPECT_EQ(ReadPosition(), Quoted(installed + L"tarvik.exe"));
+        EXPECT_EQ(RegReadString(HKEY_LOCAL_MACHINE, kInfoKey, L"Tasks"),
+                  autostart ? L"autostart" : L"!autostart");
+    }
+    const ProductStart start = ProductStartFor(ReadPosition(), L"/app:Demo", FileExists);
+    ASSERT_EQ(start.program, installed + L"tarvik.exe");
+    StartProgram(start.program, start.commandLine);
+    ASSERT_TRUE(WaitUntil([&] { return !ReadFileBytes(installed + L"product.log").empty(); }));
+    EXPECT_EQ(ReadFileBytes(installed + L"product.log"), Utf8(start.commandLine + L"\n"));
 }
 
 }  // namespace

@@ -1,0 +1,109 @@
+#include "RunLog.h"
+
+#include "WinError.h"
+#include "basFiles.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <utility>
+#include <vector>
+
+namespace rvz {
+
+namespace {
+
+constexpr wchar_t kPrefix[] = L"RAVoduza-";
+constexpr size_t kPrefixLength = 9;
+constexpr size_t kStampLength = 15;  // yyyymmdd-hhmmss
+
+// Where a log's name puts it among the others: the time in its name, then its
+// number within that second (1 without a suffix). Zero number: no log's name.
+struct LogOrder {
+    std::wstring stamp;
+    unsigned number = 0;
+    bool operator<(const LogOrder& other) const {
+        return stamp != other.stamp ? stamp < other.stamp : number < other.number;
+    }
+};
+
+bool AllDigits(const std::wstring& text) {
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
+}
+
+LogOrder OrderOf(const std::wstring& name) {
+    const size_t tail = kPrefixLength + kStampLength;
+    if (name.size() < tail + 4 || name.compare(0, kPrefixLength, kPrefix) != 0 ||
+        name.compare(name.size() - 4, 4, L".log") != 0)
+        return {};
+    const std::wstring stamp = name.substr(kPrefixLength, kStampLength);
+    if (stamp[8] != L'-' || !AllDigits(stamp.substr(0, 8)) || !AllDigits(stamp.substr(9))) return {};
+    const std::wstring suffix = name.substr(tail, name.size() - 4 - tail);
+    if (suffix.empty()) return {stamp, 1};
+    if (suffix[0] != L'-' || suffix.size() > 6 || !AllDigits(suffix.substr(1))) return {};
+    return {stamp, static_cast<unsigned>(std::wcstoul(suffix.c_str() + 1, nullptr, 10))};
+}
+
+// Deletes the oldest logs in the folder but the own one, keeping kKept - 1.
+void DeleteOldLogs(const std::wstring& folder, const std::wstring& ownName) {
+    std::vector<std::pair<LogOrder, std::wstring>> others;
+    for (const WIN32_FIND_DATAW& entry : FindEntries(folder + kPrefix + L"*.log")) {
+        const LogOrder order = OrderOf(entry.cFileName);
+        if (order.number != 0 && ownName != entry.cFileName &&
+            !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            others.emplace_back(order, entry.cFileName);
+    }
+    if (others.size() < RunLog::kKept) return;
+    std::sort(others.begin(), others.end());
+    for (size_t i = 0; i + (RunLog::kKept - 1) < others.size(); ++i)
+        ::DeleteFileW((folder + others[i].second).c_str());
+}
+
+}  // namespace
+
+RunLog RunLog::Open() noexcept {
+    RunLog log;
+    try {
+        const std::wstring folder = UserTempFolder();
+        SYSTEMTIME now;
+        ::GetLocalTime(&now);
+        wchar_t stamp[kStampLength + 1];
+        std::swprintf(stamp, kStampLength + 1, L"%04u%02u%02u-%02u%02u%02u", now.wYear, now.wMonth,
+                      now.wDay, now.wHour, now.wMinute, now.wSecond);
+        std::wstring name;
+        for (unsigned number = 1; number < 100 && !log.file_; ++number) {
+            name = kPrefix + std::wstring(stamp) +
+                   (number == 1 ? L"" : L"-" + std::to_wstring(number)) + L".log";
+            // A new file only: another loader's log of the same second stays its own.
+            log.file_.reset(::CreateFileW((folder + name).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!log.file_ && ::GetLastError() != ERROR_FILE_EXISTS) return RunLog();
+        }
+        if (!log.file_) return RunLog();
+        log.path_ = folder + name;
+        DWORD written = 0;
+        ::WriteFile(log.file_.get(), "\xEF\xBB\xBF", 3, &written, nullptr);
+        DeleteOldLogs(folder, name);
+    } catch (...) {
+        // Without the log the loader works as well.
+    }
+    return log;
+}
+
+void RunLog::Write(const std::wstring& text) noexcept {
+    if (!file_) return;
+    try {
+        SYSTEMTIME now;
+        ::GetLocalTime(&now);
+        wchar_t time[16];
+        std::swprintf(time, 16, L"%02u:%02u:%02u.%03u  ", now.wHour, now.wMinute, now.wSecond,
+                      now.wMilliseconds);
+        const std::string line = ToUtf8(time + text + L"\r\n");
+        DWORD written = 0;
+        ::WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    } catch (...) {
+        // A line that cannot be written is left out.
+    }
+}
+
+}  // namespace rvz
