@@ -15,6 +15,9 @@ enum ControlId : int {
     kAmountId,
     kRateId,
     kMessageId,  // why the download failed
+    // The credentials prompt's fields.
+    kUserNameId = 110,
+    kPasswordId,
 };
 
 }  // namespace rvdl

@@ -1,5 +1,6 @@
 #include "DownloadDialog.h"
 
+#include "CredentialsPrompt.h"
 #include "DialogIds.h"
 #include "Display.h"
 #include "basFiles.h"
@@ -327,10 +328,11 @@ void DownloadDialog::StartTransfer() {
 }
 
 void DownloadDialog::OnTick() {
-    if (!transfer_ || failed_ || ended_) return;
+    if (!transfer_ || failed_ || ended_ || prompting_) return;
     const bool over = transfer_->Poll();
     const TransferProgress progress = transfer_->Progress();
     ShowProgress(progress);
+    if (progress.phase == TransferPhase::Credentials) AskForCredentials(progress.signIn);
     if (!over) return;
     if (progress.phase == TransferPhase::Succeeded && transfer_->Commit()) {
         End(true);
@@ -344,7 +346,16 @@ void DownloadDialog::ShowProgress(const TransferProgress& progress) {
     SetBar(progress);
     switch (progress.phase) {
         case TransferPhase::Connecting:
+        case TransferPhase::Credentials:
             SetText(kAmountId, texts_.Format(TextId::Connecting, {{L"host", host_}}));
+            SetText(kRateId, L"");
+            break;
+        case TransferPhase::Busy:
+            SetText(kAmountId,
+                    texts_.Format(TextId::Busy,
+                                  {{L"seconds", std::to_wstring((progress.busyWaitLeftMs + 999) / 1000)},
+                                   {L"attempt", std::to_wstring(progress.busyRetries)},
+                                   {L"attempts", std::to_wstring(kMaxBusyRetries)}}));
             SetText(kRateId, L"");
             break;
         case TransferPhase::Resuming:
@@ -376,6 +387,18 @@ void DownloadDialog::SetBar(const TransferProgress& progress) {
         ::SendMessageW(bar, PBM_SETRANGE32, 0, 1000);
     }
     if (permille) ::SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(*permille), 0);
+}
+
+void DownloadDialog::AskForCredentials(SignIn who) {
+    prompting_ = true;
+    const std::wstring question = who == SignIn::Proxy
+                                      ? texts_.Get(TextId::CredentialsProxy)
+                                      : texts_.Format(TextId::CredentialsServer, {{L"host", host_}});
+    std::optional<Credentials> answer =
+        PromptForCredentials(hwnd(), texts_, request_.title, question);
+    prompting_ = false;
+    // The dialog may have ended while the prompt was open.
+    if (transfer_) transfer_->AnswerCredentials(std::move(answer));
 }
 
 void DownloadDialog::ShowFailure(const FailureDetails& details) {

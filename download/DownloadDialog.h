@@ -56,6 +56,7 @@ private:
     void StartTransfer();
     void ShowProgress(const TransferProgress& progress);
     void SetBar(const TransferProgress& progress);
+    void AskForCredentials(SignIn who);  // the prompt, its answer to the transfer
     void ShowFailure(const FailureDetails& details);
     void ShowFailureParts(bool failed);  // the message and Retry, or the bar and figures
     void End(bool succeeded) noexcept;
@@ -75,6 +76,7 @@ private:
     std::unique_ptr<Transfer> transfer_;
     SpeedMeter speed_;
     bool marquee_ = false;
+    bool prompting_ = false;  // the credentials prompt is open
     bool failed_ = false;
     bool ended_ = false;
     bool succeeded_ = false;

@@ -1,3 +1,5 @@
+// rand_s is declared only on request.
+#define _CRT_RAND_S
 #include "Transfer.h"
 
 #include "Handles.h"
@@ -7,6 +9,9 @@
 #include <wininet.h>
 
 #include <atomic>
+#include <climits>
+#include <cstdlib>
+#include <ctime>
 #include <functional>
 #include <vector>
 
@@ -22,9 +27,14 @@ constexpr DWORD kChunkBytes = 256 * 1024;
 
 // Always from the server, never into WinINet's cache (which would hold a
 // second copy of the whole file), and never a dialog of WinINet's own.
+// Redirects are followed by the library itself: WinINet (Wine's at least)
+// would follow a loop without end and from https on to http.
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                                 INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_COOKIES |
-                                INTERNET_FLAG_NO_UI;
+                                INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTO_REDIRECT;
+
+// The plain bytes of the file, please: a compressed body is no setup program.
+constexpr wchar_t kAcceptHeader[] = L"Accept-Encoding: identity\r\n";
 
 constexpr wchar_t kUserAgent[] = L"RAVoduza/1.0";
 
@@ -72,6 +82,28 @@ FailureDetails NetworkFailure(DWORD code) {
     return ErrorFailure(ClassifyNetworkError(code), code);
 }
 
+// A connection that the host's own machine could not make was refused.
+FailureDetails ConnectFailure(DWORD code, const std::wstring& url) {
+    FailureDetails details = NetworkFailure(code);
+    if (details.failure == Failure::CannotConnect && IsLoopbackHost(HostOfUrl(url)))
+        details.failure = Failure::Refused;
+    return details;
+}
+
+// A number from 0 to 1 that differs from user to user.
+double RandomFraction() {
+    unsigned int value = 0;
+    if (rand_s(&value) != 0) value = static_cast<unsigned int>(::GetTickCount64());
+    return static_cast<double>(value) / static_cast<double>(UINT_MAX);
+}
+
+// The volume that holds a path ("C:\\"), or the path's folder when that fails.
+std::wstring VolumeOf(const std::wstring& path) {
+    wchar_t volume[MAX_PATH];
+    if (::GetVolumePathNameW(path.c_str(), volume, MAX_PATH)) return volume;
+    return rvz::GetDirectoryPart(path);
+}
+
 }  // namespace
 
 struct Transfer::Shared {
@@ -85,7 +117,13 @@ struct Transfer::Shared {
     std::atomic<uint64_t> done{0};
     std::atomic<int64_t> total{-1};
     std::atomic<int> resumes{0};
+    std::atomic<int> busyRetries{0};
+    std::atomic<ULONGLONG> busyUntil{0};
+    std::atomic<int> signIn{static_cast<int>(SignIn::Server)};
     std::atomic<ULONGLONG> lastActivity{::GetTickCount64()};
+    // Wakes a worker that waits for a busy server or for the user's
+    // credentials: set by the answer and by abandonment.
+    rvz::UniqueHandleKernel wake{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
 
     // Everything below belongs to whoever holds the lock.
     SRWLOCK lock = SRWLOCK_INIT;
@@ -93,14 +131,22 @@ struct Transfer::Shared {
     rvz::UniqueFile file;
     std::wstring tempPath;
     UniqueInternet session;
+    UniqueInternet connection;
     UniqueInternet request;
     FailureDetails failure;
+    std::optional<Credentials> answer;
 
     TransferPhase Phase() const { return static_cast<TransferPhase>(phase.load()); }
     bool Ended() const {
         const TransferPhase p = Phase();
         return p == TransferPhase::Succeeded || p == TransferPhase::Failed;
     }
+    // Waiting for the server's time or the user is no stall.
+    bool Waiting() const {
+        const TransferPhase p = Phase();
+        return p == TransferPhase::Busy || p == TransferPhase::Credentials;
+    }
+    void SetPhase(TransferPhase p) { phase = static_cast<int>(p); }
     void Touch() { lastActivity = ::GetTickCount64(); }
 
     // Under the lock: records the outcome unless one was recorded already.
@@ -115,8 +161,10 @@ struct Transfer::Shared {
     void DiscardLocked() {
         abandoned = true;
         request.reset();
+        connection.reset();
         session.reset();
         file.reset();
+        ::SetEvent(wake.get());
         if (!tempPath.empty()) ::DeleteFileW(tempPath.c_str());
         tempPath.clear();
     }
@@ -147,21 +195,35 @@ public:
             if (s_.abandoned) return;
             s_.EndLocked(result);
             s_.request.reset();
+            s_.connection.reset();
             s_.session.reset();
         }
-        if (s_.notify) ::PostMessageW(s_.notify, s_.message, 0, 0);
+        Notify();
     }
 
 private:
+    void Notify() const {
+        if (s_.notify) ::PostMessageW(s_.notify, s_.message, 0, 0);
+    }
+
     FailureDetails Fetch() {
         const HINTERNET session = OpenSession();
         if (!session) return NetworkFailure(::GetLastError());
         std::wstring url = s_.url;
-        for (int resumes = 0;; ++resumes) {
+        int resumes = 0;
+        int busyRetries = 0;
+        for (;;) {
             const FailureDetails result = Attempt(session, url);
-            if (!ShouldResume(result.failure, resumes) || s_.Abandoned()) return result;
-            s_.resumes = resumes + 1;
-            s_.phase = static_cast<int>(TransferPhase::Resuming);
+            if (result.failure == Failure::None || s_.Abandoned()) return result;
+            if (ShouldRetryWhenBusy(result.status, result.retryAfter, busyRetries)) {
+                if (!WaitWhileBusy(BusyWaitMs(*result.retryAfter, RandomFraction()), ++busyRetries))
+                    return result;
+            } else if (ShouldResume(result.failure, resumes)) {
+                s_.resumes = ++resumes;
+                s_.SetPhase(TransferPhase::Resuming);
+            } else {
+                return result;
+            }
         }
     }
 
@@ -175,63 +237,233 @@ private:
         return s_.session.get();
     }
 
-    // Hands a new request handle to the shared state, where Abandon can
-    // close it; false (and closed) when the transfer was abandoned meanwhile.
-    bool Adopt(HINTERNET request) {
-        UniqueInternet owned(request);
+    // Hands a new connection and request to the shared state, where Abandon
+    // can close them; false (and closed) when the transfer was abandoned.
+    bool Adopt(UniqueInternet connection, UniqueInternet request) {
         ExclusiveLock hold(s_.lock);
         if (s_.abandoned) return false;
-        s_.request = std::move(owned);
+        s_.request = std::move(request);
+        s_.connection = std::move(connection);
         return true;
     }
 
     void CloseRequest() {
         ExclusiveLock hold(s_.lock);
         s_.request.reset();
+        s_.connection.reset();
     }
 
-    // One request for the file from what is already written on.
+    // One request for the file from what is already written on, through the
+    // redirects and sign-ins it meets; `url` ends as the address that
+    // answered, so that a resume does not go through the redirects again.
     FailureDetails Attempt(HINTERNET session, std::wstring& url) {
-        const uint64_t offset = s_.done;
-        const std::wstring range = RangeHeader(offset);
-        s_.Touch();
-        const HINTERNET request =
-            ::InternetOpenUrlW(session, url.c_str(), range.empty() ? nullptr : range.c_str(),
-                               static_cast<DWORD>(range.size()), kRequestFlags, 0);
-        if (!request) return NetworkFailure(::GetLastError());
-        if (!Adopt(request)) return ErrorFailure(Failure::Other, ERROR_CANCELLED);
-        const FailureDetails result = Answer(request, offset, url);
-        CloseRequest();
-        return result;
+        for (int redirects = 0;;) {
+            const uint64_t offset = rangeUsable_ ? s_.done.load() : 0;
+            s_.Touch();
+            FailureDetails failure;
+            const HINTERNET request = Send(session, url, offset, failure);
+            if (!request) return failure;
+            DWORD status = 0;
+            DWORD size = sizeof(status);
+            ::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                             &size, nullptr);
+            if (IsRedirect(static_cast<int>(status))) {
+                const std::optional<std::wstring> next = RedirectTarget(request, url);
+                CloseRequest();
+                if (!next) return StatusFailure(request, status);
+                failure.named = *next;
+                switch (JudgeRedirect(url, *next, redirects)) {
+                    case RedirectVerdict::Downgrade: failure.failure = Failure::Downgrade; return failure;
+                    case RedirectVerdict::TooMany: failure.failure = Failure::Redirects; return failure;
+                    case RedirectVerdict::NotHttp: return ErrorFailure(Failure::Address, ERROR_INTERNET_UNRECOGNIZED_SCHEME);
+                    case RedirectVerdict::Follow: break;
+                }
+                url = *next;
+                ++redirects;
+                continue;
+            }
+            if (status == HTTP_STATUS_PROXY_AUTH_REQ || status == HTTP_STATUS_DENIED) {
+                // WinINet has tried what it can by itself (the Windows logon
+                // for NTLM and Negotiate, credentials given before): ask.
+                const SignIn who = status == HTTP_STATUS_PROXY_AUTH_REQ ? SignIn::Proxy : SignIn::Server;
+                CloseRequest();
+                if (AskCredentials(who)) continue;
+                failure.failure = who == SignIn::Proxy ? Failure::ProxyCredentials : Failure::ServerCredentials;
+                return failure;
+            }
+            const FailureDetails result = Answer(request, offset, static_cast<int>(status));
+            CloseRequest();
+            return result;
+        }
     }
 
-    FailureDetails Answer(HINTERNET request, uint64_t offset, std::wstring& url) {
-        // Resume at the address the redirects led to, not through them again.
-        if (auto final = QueryGrowing([&](void* buffer, DWORD* bytes) {
-                return ::InternetQueryOptionW(request, INTERNET_OPTION_URL, buffer, bytes);
-            })) {
-            url = std::move(*final);
+    // Opens and sends a request for `url` from `offset` on; null, with the
+    // failure filled in, when no answer came.
+    HINTERNET Send(HINTERNET session, const std::wstring& url, uint64_t offset,
+                   FailureDetails& failure) {
+        URL_COMPONENTSW parts{};
+        parts.dwStructSize = sizeof(parts);
+        parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = 1;
+        if (!::InternetCrackUrlW(url.c_str(), 0, 0, &parts)) {
+            failure = NetworkFailure(::GetLastError());
+            return nullptr;
         }
-        DWORD status = 0;
-        DWORD size = sizeof(status);
-        ::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
-                         nullptr);
+        if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
+            failure = ErrorFailure(Failure::Address, ERROR_INTERNET_UNRECOGNIZED_SCHEME);
+            return nullptr;
+        }
+        const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+        std::wstring path = std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) +
+                            std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+        if (path.empty()) path = L"/";
+        UniqueInternet connection(::InternetConnectW(session, host.c_str(), parts.nPort, nullptr,
+                                                     nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+        const DWORD secure = parts.nScheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0;
+        UniqueInternet owned(connection ? ::HttpOpenRequestW(connection.get(), L"GET", path.c_str(),
+                                                             nullptr, nullptr, nullptr,
+                                                             kRequestFlags | secure, 0)
+                                        : nullptr);
+        if (!owned) {
+            failure = NetworkFailure(::GetLastError());
+            return nullptr;
+        }
+        const HINTERNET request = owned.get();
+        if (!Adopt(std::move(connection), std::move(owned))) {
+            failure = ErrorFailure(Failure::Other, ERROR_CANCELLED);
+            return nullptr;
+        }
+        BOOL decode = TRUE;
+        decoding_ = ::InternetSetOptionW(request, INTERNET_OPTION_HTTP_DECODING, &decode,
+                                         sizeof(decode)) != FALSE;
+        SetCredentials(request);
+        const std::wstring headers = kAcceptHeader + RangeHeader(offset);
+        if (!::HttpSendRequestW(request, headers.c_str(), static_cast<DWORD>(headers.size()),
+                                nullptr, 0)) {
+            failure = ConnectFailure(::GetLastError(), url);
+            return nullptr;
+        }
+        return request;
+    }
+
+    // The absolute address a redirect's Location names, relative ones
+    // resolved against the address that answered.
+    static std::optional<std::wstring> RedirectTarget(HINTERNET request, const std::wstring& url) {
+        const std::optional<std::wstring> location = QueryHeader(request, HTTP_QUERY_LOCATION);
+        if (!location || location->empty()) return std::nullopt;
+        return QueryGrowing([&](void* buffer, DWORD* bytes) {
+            DWORD characters = *bytes / sizeof(wchar_t);
+            const BOOL done = ::InternetCombineUrlW(url.c_str(), location->c_str(),
+                                                    static_cast<wchar_t*>(buffer), &characters,
+                                                    ICU_ENCODE_SPACES_ONLY);
+            *bytes = characters * sizeof(wchar_t);
+            return done;
+        });
+    }
+
+    // Credentials the user gave go with every later request of the transfer.
+    void SetCredentials(HINTERNET request) const {
+        const struct {
+            const std::optional<Credentials>& credentials;
+            DWORD user;
+            DWORD password;
+        } sets[] = {
+            {proxyCredentials_, INTERNET_OPTION_PROXY_USERNAME, INTERNET_OPTION_PROXY_PASSWORD},
+            {serverCredentials_, INTERNET_OPTION_USERNAME, INTERNET_OPTION_PASSWORD},
+        };
+        for (const auto& set : sets) {
+            if (!set.credentials) continue;
+            const std::wstring& user = set.credentials->user;
+            const std::wstring& password = set.credentials->password;
+            ::InternetSetOptionW(request, set.user, const_cast<wchar_t*>(user.c_str()),
+                                 static_cast<DWORD>(user.size()));
+            ::InternetSetOptionW(request, set.password, const_cast<wchar_t*>(password.c_str()),
+                                 static_cast<DWORD>(password.size()));
+        }
+    }
+
+    // Asks the user through the dialog and waits for the answer; true with
+    // credentials to try, false when the user declined or left.
+    bool AskCredentials(SignIn who) {
+        s_.signIn = static_cast<int>(who);
+        s_.SetPhase(TransferPhase::Credentials);
+        Notify();
+        ::WaitForSingleObject(s_.wake.get(), INFINITE);
+        ExclusiveLock hold(s_.lock);
+        if (s_.abandoned || !s_.answer) return false;
+        (who == SignIn::Proxy ? proxyCredentials_ : serverCredentials_) = std::move(s_.answer);
+        s_.answer.reset();
+        s_.SetPhase(TransferPhase::Connecting);
+        return true;
+    }
+
+    // Waits the time a busy server asked for; false when abandoned meanwhile.
+    bool WaitWhileBusy(uint64_t waitMs, int retry) {
+        s_.busyRetries = retry;
+        s_.busyUntil = ::GetTickCount64() + waitMs;
+        s_.SetPhase(TransferPhase::Busy);
+        ::WaitForSingleObject(s_.wake.get(), static_cast<DWORD>(waitMs));
+        if (s_.Abandoned()) return false;
+        s_.SetPhase(TransferPhase::Connecting);
+        return true;
+    }
+
+    // The Content-Encoding header, looked up by name: Wine drops the header
+    // when it decodes the body, and then answers HTTP_QUERY_CONTENT_ENCODING
+    // with another header's value. A value too long for this buffer is no
+    // encoding WinINet decodes, and is refused as "?".
+    static std::wstring ContentEncoding(HINTERNET request) {
+        wchar_t value[64] = L"Content-Encoding";
+        DWORD bytes = sizeof(value);
+        if (::HttpQueryInfoW(request, HTTP_QUERY_CUSTOM, value, &bytes, nullptr)) return value;
+        return ::GetLastError() == ERROR_INSUFFICIENT_BUFFER ? L"?" : L"";
+    }
+
+    static FailureDetails StatusFailure(HINTERNET request, DWORD status) {
+        FailureDetails details;
+        details.failure = Failure::Status;
+        details.status = static_cast<int>(status);
+        details.statusText = QueryHeader(request, HTTP_QUERY_STATUS_TEXT).value_or(L"");
+        if (const auto retryAfter = QueryHeader(request, HTTP_QUERY_RETRY_AFTER))
+            details.retryAfter = ParseRetryAfter(*retryAfter, std::time(nullptr));
+        return details;
+    }
+
+    FailureDetails Answer(HINTERNET request, uint64_t offset, int status) {
         const auto length = QueryHeader(request, HTTP_QUERY_CONTENT_LENGTH);
         const auto range = QueryHeader(request, HTTP_QUERY_CONTENT_RANGE);
         const ResponseVerdict verdict =
-            JudgeResponse(offset, static_cast<int>(status), length ? ParseLength(*length) : std::nullopt,
+            JudgeResponse(offset, status, length ? ParseLength(*length) : std::nullopt,
                           range ? ParseContentRange(*range) : std::nullopt);
-        if (verdict.start == BodyStart::Refuse) {
+        if (verdict.failure == Failure::WrongPart) {
             FailureDetails details;
-            details.failure = verdict.failure;
-            details.status = static_cast<int>(status);
-            details.statusText = QueryHeader(request, HTTP_QUERY_STATUS_TEXT).value_or(L"");
+            details.failure = Failure::WrongPart;
+            details.done = s_.done;
+            if (s_.total >= 0) details.total = static_cast<uint64_t>(s_.total.load());
             return details;
         }
-        if (verdict.start == BodyStart::FromZero && !Rewind()) return WriteFailure();
-        s_.total = verdict.total ? static_cast<int64_t>(*verdict.total) : -1;
-        s_.phase = static_cast<int>(TransferPhase::Receiving);
-        return Receive(request, verdict.total);
+        if (verdict.start == BodyStart::Refuse) return StatusFailure(request, static_cast<DWORD>(status));
+        std::optional<uint64_t> total = verdict.total;
+        const std::wstring encoding = ContentEncoding(request);
+        switch (JudgeEncoding(encoding, decoding_)) {
+            case EncodingVerdict::Refuse: {
+                FailureDetails details;
+                details.failure = Failure::Encoded;
+                details.named = encoding;
+                return details;
+            }
+            case EncodingVerdict::Decoded:
+                // The length is the encoded body's, and a range would count
+                // encoded bytes: the size is unknown, and no resume by range.
+                total.reset();
+                rangeUsable_ = false;
+                break;
+            case EncodingVerdict::Plain: break;
+        }
+        const bool restart = verdict.start == BodyStart::FromZero || (offset == 0 && s_.done > 0);
+        if (restart && !Rewind()) return WriteFailure(::GetLastError());
+        s_.total = total ? static_cast<int64_t>(*total) : -1;
+        s_.SetPhase(TransferPhase::Receiving);
+        return Receive(request, total);
     }
 
     FailureDetails Receive(HINTERNET request, std::optional<uint64_t> total) {
@@ -249,7 +481,7 @@ private:
             DWORD read = 0;
             if (!::InternetReadFile(request, buffer_.data(), want, &read)) return Broken();
             if (read == 0) return BodyEnd(total);
-            if (!Write(read)) return WriteFailure();
+            if (const DWORD error = Write(read)) return WriteFailure(error);
             s_.done += read;
             s_.Touch();
             size = NextReadSize(want, read, ::GetTickCount64() - started, kChunkBytes);
@@ -271,12 +503,15 @@ private:
         return ErrorFailure(kind == Failure::Other ? Failure::ConnectionLost : kind, error);
     }
 
-    bool Write(DWORD bytes) {
+    // The chunk goes to the file whole, or the error says why not. A write
+    // that stops short without an error (Wine's, on a full disk) is a full disk.
+    DWORD Write(DWORD bytes) {
         ExclusiveLock hold(s_.lock);
+        if (!s_.file) return ERROR_CANCELLED;
         DWORD written = 0;
-        return s_.file &&
-               ::WriteFile(s_.file.get(), buffer_.data(), bytes, &written, nullptr) &&
-               written == bytes;
+        if (!::WriteFile(s_.file.get(), buffer_.data(), bytes, &written, nullptr))
+            return ::GetLastError();
+        return written == bytes ? ERROR_SUCCESS : ERROR_DISK_FULL;
     }
 
     // The server sent the whole file instead of the rest: start over.
@@ -290,10 +525,31 @@ private:
         return true;
     }
 
-    static FailureDetails WriteFailure() { return ErrorFailure(Failure::Write, ::GetLastError()); }
+    // A full disk names the drive and, where known, the sizes: the file's
+    // and what is free once its partial copy is gone.
+    FailureDetails WriteFailure(DWORD error) const {
+        if (error != ERROR_DISK_FULL && error != ERROR_HANDLE_DISK_FULL)
+            return ErrorFailure(Failure::Write, error);
+        FailureDetails details;
+        details.failure = Failure::DiskFull;
+        ExclusiveLock hold(s_.lock);
+        details.named = VolumeOf(s_.tempPath);
+        ULARGE_INTEGER free{};
+        LARGE_INTEGER partial{};
+        if (::GetDiskFreeSpaceExW(details.named.c_str(), &free, nullptr, nullptr) &&
+            ::GetFileSizeEx(s_.file.get(), &partial))
+            details.freeBytes = free.QuadPart + static_cast<uint64_t>(partial.QuadPart);
+        if (s_.total >= 0) details.total = static_cast<uint64_t>(s_.total.load());
+        return details;
+    }
 
     Transfer::Shared& s_;
     std::vector<char> buffer_;
+    // False once a decoded body arrived: its bytes cannot be asked for by range.
+    bool rangeUsable_ = true;
+    bool decoding_ = false;  // WinINet agreed to decode gzip and deflate
+    std::optional<Credentials> proxyCredentials_;
+    std::optional<Credentials> serverCredentials_;
 };
 
 struct WorkerStart {
@@ -363,11 +619,17 @@ TransferProgress Transfer::Progress() const {
     const int64_t total = shared_->total;
     if (total >= 0) progress.total = static_cast<uint64_t>(total);
     progress.resumes = shared_->resumes;
+    progress.busyRetries = shared_->busyRetries;
+    const ULONGLONG now = ::GetTickCount64();
+    const ULONGLONG until = shared_->busyUntil;
+    progress.busyWaitLeftMs = until > now ? until - now : 0;
+    progress.signIn = static_cast<SignIn>(shared_->signIn.load());
     return progress;
 }
 
 bool Transfer::Poll() {
     if (shared_->Ended()) return true;
+    if (shared_->Waiting()) return false;
     // Read the last activity first: it may move on, but never past "now".
     const ULONGLONG last = shared_->lastActivity;
     if (::GetTickCount64() - last < shared_->stallMs) return false;
@@ -380,6 +642,13 @@ bool Transfer::Poll() {
 FailureDetails Transfer::Outcome() const {
     ExclusiveLock hold(shared_->lock);
     return shared_->failure;
+}
+
+void Transfer::AnswerCredentials(std::optional<Credentials> credentials) {
+    ExclusiveLock hold(shared_->lock);
+    if (shared_->Phase() != TransferPhase::Credentials) return;
+    shared_->answer = std::move(credentials);
+    ::SetEvent(shared_->wake.get());
 }
 
 bool Transfer::Commit() {

@@ -21,13 +21,24 @@
 
 namespace rvdl {
 
-enum class TransferPhase { Connecting, Receiving, Resuming, Succeeded, Failed };
+enum class TransferPhase {
+    Connecting,
+    Receiving,
+    Resuming,
+    Busy,         // waits to ask a busy server again
+    Credentials,  // waits for AnswerCredentials
+    Succeeded,
+    Failed,
+};
 
 struct TransferProgress {
     TransferPhase phase = TransferPhase::Connecting;
     uint64_t done = 0;
     std::optional<uint64_t> total;
     int resumes = 0;
+    int busyRetries = 0;         // while Busy: which retry it waits for
+    uint64_t busyWaitLeftMs = 0;  // while Busy
+    SignIn signIn = SignIn::Server;  // while Credentials: who asks
 };
 
 class Transfer {
@@ -48,6 +59,10 @@ public:
     bool Poll();
     // Why the transfer failed; meaningful once the phase is Failed.
     FailureDetails Outcome() const;
+
+    // The user's answer while the phase is Credentials: a user name and
+    // password to sign in with, or nothing to fail the transfer.
+    void AnswerCredentials(std::optional<Credentials> credentials);
 
     // Moves the complete file into place; on failure the transfer fails with
     // a write error and the temporary file is gone.

@@ -20,6 +20,17 @@ Paths (N, SIZE, RATE are decimal numbers; KEY is any word):
   /status/CODE                   that status with a small HTML page
   /short/SIZE/SENT               Content-Length SIZE but only SENT bytes, then the connection closes
   /redirect/PATH                 302 to /PATH (nest for several hops)
+  /goto/SCHEME/HOST/PATH         302 to SCHEME://HOST/PATH (through the https front, a downgrade)
+  /loop/KEY                      302 to itself, for ever
+  /encoded/KEY/NAME/SIZE         the file with Content-Encoding NAME whatever was asked for:
+                                 gzip, x-gzip and deflate compress it, any other name sends the
+                                 plain bytes under that name; notes the request's Accept-Encoding
+  /wrongpart/KEY/SIZE            loses the connection halfway; a Range request then gets a 206
+                                 with a Content-Range from byte 0 (not the part asked for)
+  /busy/KEY/N/CODE/SECS/SIZE[/date]
+                                 the first N requests of KEY answer CODE with Retry-After SECS
+                                 (as an HTTP date with /date), later ones the file
+  /auth/USER/PASSWORD/SIZE       401 with Basic authentication unless the request signs in
   /drop/KEY/N/SIZE               the first N requests of KEY lose the connection halfway
   /drop-norange/KEY/N/SIZE       the same, but Range is ignored (always 200 from byte 0)
   /fail/KEY/N/CODE/SIZE          the first N requests of KEY answer CODE, later ones the file
@@ -27,7 +38,7 @@ Paths (N, SIZE, RATE are decimal numbers; KEY is any word):
   /stall/SIZE/SENT               Content-Length SIZE, SENT bytes, then nothing (up to 120 s)
   /hang                          accepts the request and never answers (up to 120 s)
   /requests/KEY                  the Range header of each request of KEY so far, one a line
-                                 ("-" for none)
+                                 ("-" for none); the Accept-Encoding header for /encoded
   /stop                          ends the server
 
 The test pattern is made of 1 MiB blocks: block m starts with m as an 8-byte little-endian
@@ -35,6 +46,8 @@ number; every other byte at offset o of its block is (o * 131 + (o >> 10)) & 0xF
 """
 
 import argparse
+import base64
+import email.utils
 import http.server
 import os
 import re
@@ -46,6 +59,7 @@ import sys
 import threading
 import time
 import urllib.request
+import zlib
 
 BLOCK = 1 << 20
 HEADER = 8
@@ -103,6 +117,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             (r"/status/(\d+)", self.serve_status),
             (r"/short/(\d+)/(\d+)", self.serve_short),
             (r"/redirect/(.+)", self.serve_redirect),
+            (r"/goto/(\w+)/([^/]+)/(.*)", self.serve_goto),
+            (r"/loop/(\w+)", self.serve_loop),
+            (r"/encoded/(\w+)/([\w-]+)/(\d+)", self.serve_encoded),
+            (r"/wrongpart/(\w+)/(\d+)", self.serve_wrongpart),
+            (r"/busy/(\w+)/(\d+)/(\d+)/(\d+)/(\d+)(/date)?", self.serve_busy),
+            (r"/auth/(\w+)/(\w+)/(\d+)", self.serve_auth),
             (r"/drop/(\w+)/(\d+)/(\d+)", lambda k, n, s: self.serve_drop(k, n, s, True)),
             (r"/drop-norange/(\w+)/(\d+)/(\d+)", lambda k, n, s: self.serve_drop(k, n, s, False)),
             (r"/fail/(\w+)/(\d+)/(\d+)/(\d+)", self.serve_fail),
@@ -170,6 +190,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.start_body(200, size, ranges)
         self.send_pattern(start, end if stop_at is None else min(end, stop_at(start, end)))
 
+    def send_small(self, status, body, extra=(), content_type="text/html"):
+        """A short answer with its body, for statuses, redirects and challenges."""
+        self.send_response(status)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Connection", "close")
+        for name, value in extra:
+            self.send_header(name, value)
+        self.end_headers()
+        if not self.head:
+            self.wfile.write(body)
+
     def stall(self):
         stopping.wait(STALL_LIMIT)
 
@@ -183,25 +215,64 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_pattern(0, int(size))
 
     def serve_status(self, code):
-        body = b"<html><body><h1>Status %s</h1></body></html>" % code.encode()
-        self.send_response(int(code))
-        self.send_header("Content-Type", "text/html")
-        self.send_header("Content-Length", str(len(body)))
-        self.send_header("Connection", "close")
-        self.end_headers()
-        if not self.head:
-            self.wfile.write(body)
+        self.send_small(int(code), b"<html><body><h1>Status %s</h1></body></html>" % code.encode())
 
     def serve_short(self, size, sent):
         self.start_body(200, int(size))
         self.send_pattern(0, min(int(sent), int(size)))
 
     def serve_redirect(self, target):
-        self.send_response(302)
-        self.send_header("Location", "/" + target)
-        self.send_header("Content-Length", "0")
-        self.send_header("Connection", "close")
-        self.end_headers()
+        self.send_small(302, b"", [("Location", target if "://" in target else "/" + target)])
+
+    def serve_goto(self, scheme, host, path):
+        self.serve_redirect("%s://%s/%s" % (scheme, host, path))
+
+    def serve_loop(self, key):
+        count_request(key, None)
+        self.serve_redirect("loop/" + key)
+
+    def serve_encoded(self, key, name, size):
+        count_request(key, self.headers.get("Accept-Encoding"))
+        body = pattern(0, int(size))
+        if name in ("gzip", "x-gzip"):
+            packer = zlib.compressobj(wbits=31)
+            body = packer.compress(body) + packer.flush()
+        elif name == "deflate":
+            # Raw, as most servers that send deflate do (and the only form Wine reads).
+            packer = zlib.compressobj(wbits=-15)
+            body = packer.compress(body) + packer.flush()
+        self.start_body(200, len(body), [("Content-Encoding", name)])
+        if not self.head:
+            self.wfile.write(body)
+
+    def serve_wrongpart(self, key, size):
+        size = int(size)
+        range_header = self.headers.get("Range")
+        count_request(key, range_header)
+        if range_header:
+            self.start_body(206, size, [("Content-Range", "bytes 0-%d/%d" % (size - 1, size))])
+            self.send_pattern(0, size)
+            return
+        self.start_body(200, size)
+        self.send_pattern(0, size // 2)
+        self.wfile.flush()
+        self.connection.shutdown(socket.SHUT_RDWR)
+
+    def serve_busy(self, key, times, code, seconds, size, as_date):
+        if count_request(key, self.headers.get("Range")) > int(times):
+            self.serve_file(size)
+            return
+        wait = int(seconds)
+        retry_after = (email.utils.formatdate(time.time() + wait, usegmt=True) if as_date
+                       else str(wait))
+        self.send_small(int(code), b"busy", [("Retry-After", retry_after)])
+
+    def serve_auth(self, user, password, size):
+        expected = "Basic " + base64.b64encode(("%s:%s" % (user, password)).encode()).decode()
+        if self.headers.get("Authorization") == expected:
+            self.serve_file(size)
+            return
+        self.send_small(401, b"sign in", [("WWW-Authenticate", 'Basic realm="RAVoduza test"')])
 
     def serve_drop(self, key, times, size, honour_range):
         number = count_request(key, self.headers.get("Range"))
@@ -234,12 +305,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def serve_requests(self, key):
         with state_lock:
             body = "".join(line + "\n" for line in range_log.get(key, [])).encode()
-        self.send_response(200)
-        self.send_header("Content-Type", "text/plain")
-        self.send_header("Content-Length", str(len(body)))
-        self.send_header("Connection", "close")
-        self.end_headers()
-        self.wfile.write(body)
+        self.send_small(200, body, content_type="text/plain")
 
     def serve_stop(self):
         self.serve_status("200")

@@ -139,6 +139,30 @@ bool DialogView::WaitFor(const std::function<bool()>& condition, std::chrono::mi
     return held;
 }
 
+HWND DialogView::WaitForPrompt(std::chrono::milliseconds timeout) {
+    HWND prompt = nullptr;
+    WaitFor(
+        [&] {
+            for (HWND window : rvztest::TopLevelWindows(::GetCurrentProcessId()))
+                if (::GetWindow(window, GW_OWNER) == window_ && rvztest::ClassName(window) == L"#32770")
+                    prompt = window;
+            return prompt != nullptr;
+        },
+        timeout);
+    return prompt;
+}
+
+void DialogView::AnswerPrompt(
+    HWND prompt, const std::optional<std::pair<std::wstring, std::wstring>>& credentials) const {
+    if (!credentials) {
+        ::PostMessageW(::GetDlgItem(prompt, IDCANCEL), BM_CLICK, 0, 0);
+        return;
+    }
+    ::SetWindowTextW(::GetDlgItem(prompt, rvdl::kUserNameId), credentials->first.c_str());
+    ::SetWindowTextW(::GetDlgItem(prompt, rvdl::kPasswordId), credentials->second.c_str());
+    ::PostMessageW(::GetDlgItem(prompt, IDOK), BM_CLICK, 0, 0);
+}
+
 std::wstring DialogView::WaitForFailure(std::chrono::milliseconds timeout) {
     if (!window_ && !WaitForDialog()) return L"";
     if (!WaitFor([&] { return Visible(rvdl::kRetryId); }, timeout)) return L"";

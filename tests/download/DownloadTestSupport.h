@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -70,6 +71,11 @@ public:
     bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 30s);
     // Waits for the failure state; its message, or "" when none came.
     std::wstring WaitForFailure(std::chrono::milliseconds timeout = 60s);
+
+    // The credentials prompt over the dialog; null if none came in time.
+    HWND WaitForPrompt(std::chrono::milliseconds timeout = 20s);
+    // Fills in the prompt and presses OK, or presses Cancel without credentials.
+    void AnswerPrompt(HWND prompt, const std::optional<std::pair<std::wstring, std::wstring>>& credentials) const;
 
     HWND window() const { return window_; }
     HWND Control(int id) const { return ::GetDlgItem(window_, id); }

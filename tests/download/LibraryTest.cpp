@@ -7,11 +7,107 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace rvdltest {
 namespace {
 
 using rvztest::ListFolder;
 using rvztest::PathExists;
+
+// The loopback server behind nginx, over TLS, as tests/front_servers.py serves it.
+std::string SecureUrl(const std::string& path) {
+    return "https://localhost:" + std::to_string(RAVODUZA_TEST_PORT + 1) + path;
+}
+
+// The test certificate authority of tests/front_servers.py in the machine's
+// Root store while the object lives. Written to the registry where Wine's
+// crypt32 reads the store, in both views, before this process first builds a
+// chain: an add through crypt32 would miss the copy Wine keeps once it is read.
+class TrustedTestAuthority {
+public:
+    TrustedTestAuthority() {
+        const std::wstring folder = rvztest::BuildFolder() + L"tests\\front\\";
+        const std::string der = rvztest::ReadFileBytes(folder + L"ca.der");
+        const std::string thumbprint = rvztest::ReadFileBytes(folder + L"ca.sha1");
+        if (der.empty() || thumbprint.empty()) return;
+        key_ = L"Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\" +
+               rvztest::Wide(thumbprint);
+        // A serialized store element: property 32 (the certificate), then its DER bytes.
+        const DWORD header[] = {32, 1, static_cast<DWORD>(der.size())};
+        std::string blob(reinterpret_cast<const char*>(header), sizeof(header));
+        blob += der;
+        for (REGSAM view : kViews) {
+            rvz::UniqueKey key;
+            if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, key_.c_str(), 0, nullptr, 0,
+                                  KEY_SET_VALUE | view, nullptr, key.put(), nullptr) != ERROR_SUCCESS)
+                return;
+            ::RegSetValueExW(key.get(), L"Blob", 0, REG_BINARY,
+                             reinterpret_cast<const BYTE*>(blob.data()), static_cast<DWORD>(blob.size()));
+        }
+        added_ = true;
+    }
+    ~TrustedTestAuthority() {
+        if (key_.empty()) return;
+        for (REGSAM view : kViews) ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, key_.c_str(), view, 0);
+    }
+    TrustedTestAuthority(const TrustedTestAuthority&) = delete;
+    TrustedTestAuthority& operator=(const TrustedTestAuthority&) = delete;
+    bool added() const { return added_; }
+
+private:
+    static constexpr REGSAM kViews[] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
+    std::wstring key_;
+    bool added_ = false;
+};
+
+// tinyproxy of tests/front_servers.py as the user's proxy while the object
+// lives (WinINet reads the setting when a session opens); the user's own
+// setting comes back afterwards.
+class ScopedSystemProxy {
+public:
+    ScopedSystemProxy() {
+        ::RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr,
+                          key_.put(), nullptr);
+        for (Saved& saved : saved_) {
+            DWORD size = sizeof(saved.data);
+            saved.present = ::RegQueryValueExW(key_.get(), saved.name, nullptr, &saved.type,
+                                               saved.data, &size) == ERROR_SUCCESS;
+            saved.size = size;
+        }
+        const DWORD enable = 1;
+        const std::wstring server = L"127.0.0.1:" + std::to_wstring(RAVODUZA_TEST_PORT + 2);
+        ::RegSetValueExW(key_.get(), L"ProxyEnable", 0, REG_DWORD,
+                         reinterpret_cast<const BYTE*>(&enable), sizeof(enable));
+        ::RegSetValueExW(key_.get(), L"ProxyServer", 0, REG_SZ,
+                         reinterpret_cast<const BYTE*>(server.c_str()),
+                         static_cast<DWORD>((server.size() + 1) * sizeof(wchar_t)));
+    }
+    ~ScopedSystemProxy() {
+        for (const Saved& saved : saved_) {
+            if (saved.present)
+                ::RegSetValueExW(key_.get(), saved.name, 0, saved.type, saved.data, saved.size);
+            else
+                ::RegDeleteValueW(key_.get(), saved.name);
+        }
+    }
+    ScopedSystemProxy(const ScopedSystemProxy&) = delete;
+    ScopedSystemProxy& operator=(const ScopedSystemProxy&) = delete;
+
+private:
+    static constexpr wchar_t kKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+    struct Saved {
+        const wchar_t* name;
+        bool present = false;
+        DWORD type = 0;
+        BYTE data[1024] = {};
+        DWORD size = 0;
+    };
+    rvz::UniqueKey key_;
+    Saved saved_[2] = {{L"ProxyEnable"}, {L"ProxyServer"}};
+};
+
+using Credentials = std::optional<std::pair<std::wstring, std::wstring>>;
 
 class DownloadLibrary : public ::testing::Test {
 protected:
@@ -20,7 +116,10 @@ protected:
     }
 
     DownloadRun Run(const std::string& path, const DialogScript& script = nullptr) {
-        return RunDownload(library, nullptr, ServerUrl(path), target, script);
+        return RunUrl(ServerUrl(path), script);
+    }
+    DownloadRun RunUrl(const std::string& url, const DialogScript& script = nullptr) {
+        return RunDownload(library, nullptr, url, target, script);
     }
 
     // Nothing at the target and no temporary file beside it.
@@ -77,6 +176,156 @@ TEST_F(DownloadLibrary, RedirectsAreFollowed) {
     EXPECT_TRUE(FileHoldsPattern(target, 123457));
 }
 
+TEST_F(DownloadLibrary, RedirectLoopEndsAfterTenAndAsksNoMore) {
+    const std::string key = UniqueKey();
+    std::string requestsAtFailure, requestsLater;
+    const DownloadRun run = Run("/loop/" + key, [&](DialogView& view) {
+        view.WaitForFailure();
+        requestsAtFailure = HttpGet("/requests/" + key);
+        ::Sleep(1000);  // the failure is on screen: nothing more may go out
+        requestsLater = HttpGet("/requests/" + key);
+    });
+    EXPECT_EQ(run.result, 0);
+    ASSERT_EQ(run.failures.size(), 1u);
+    EXPECT_EQ(run.failures[0],
+              L"The download was stopped after 10 redirects without the file (last to " +
+                  rvztest::Wide(ServerUrl("/loop/" + key)) + L").");
+    // The first request and ten redirects.
+    EXPECT_EQ(std::count(requestsAtFailure.begin(), requestsAtFailure.end(), '\n'), 11);
+    EXPECT_EQ(requestsLater, requestsAtFailure);
+    ExpectNothingLeft();
+}
+
+TEST_F(DownloadLibrary, EncodedBodiesAreDecodedOrRefusedButNeverSaved) {
+    for (const char* encoding : {"gzip", "deflate"}) {
+        const std::string key = UniqueKey();
+        EXPECT_EQ(Run("/encoded/" + key + "/" + encoding + "/300000").result, 1) << encoding;
+        EXPECT_TRUE(FileHoldsPattern(target, 300000)) << encoding;
+        EXPECT_EQ(HttpGet("/requests/" + key), "identity\n") << encoding;
+    }
+    for (const char* encoding : {"x-gzip", "br"}) {
+        const DownloadRun run = Run("/encoded/" + UniqueKey() + "/" + encoding + "/300000");
+        EXPECT_EQ(run.result, 0) << encoding;
+        EXPECT_EQ(run.failures, std::vector<std::wstring>{L"The server sent the file encoded as " +
+                                                          rvztest::Wide(encoding) +
+                                                          L", which cannot be saved as the file."});
+        ExpectNothingLeft();
+    }
+}
+
+TEST_F(DownloadLibrary, PartNotAskedForIsNamedWithWhatHadArrived) {
+    const std::string key = UniqueKey();
+    const DownloadRun run = Run("/wrongpart/" + key + "/2000000");
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.failures, std::vector<std::wstring>{L"The server sent a part of the file that was "
+                                                      L"not asked for, after 976 KB of 1.90 MB."});
+    EXPECT_EQ(HttpGet("/requests/" + key), "-\nbytes=1000000-\n");
+    ExpectNothingLeft();
+}
+
+TEST_F(DownloadLibrary, BusyServerIsAskedAgainWhenItSaysAtMostThreeTimes) {
+    const struct {
+        const char* path;
+        int result;
+        int requests;
+    } cases[] = {
+        {"/503/1/50000", 1, 3},        // busy twice, then the file
+        {"/429/2/50000/date", 1, 2},  // Retry-After as an HTTP date
+        {"/503/1/50000", 0, 4},        // busy for good: three retries, then the failure
+    };
+    for (const auto& c : cases) {
+        const std::string key = UniqueKey();
+        const std::string times = c.result ? std::to_string(c.requests - 1) : "99";
+        const std::string path = "/busy/" + key + "/" + times + c.path;
+        std::wstring busyText;
+        const DownloadRun run = Run(path, [&](DialogView& view) {
+            view.WaitFor([&] { return view.Text(rvdl::kAmountId).find(L"busy") != std::wstring::npos; });
+            busyText = view.Text(rvdl::kAmountId);
+        });
+        EXPECT_EQ(run.result, c.result) << path;
+        EXPECT_EQ(busyText.rfind(L"The server is busy. Trying again in ", 0), 0u)
+            << path << ": " << rvztest::Utf8(busyText);
+        EXPECT_NE(busyText.find(L" s (1 of 3)\u2026"), std::wstring::npos) << rvztest::Utf8(busyText);
+        std::string requests = HttpGet("/requests/" + key);
+        EXPECT_EQ(std::count(requests.begin(), requests.end(), '\n'), c.requests) << path;
+        if (!c.result) {
+            EXPECT_EQ(run.failures, std::vector<std::wstring>{
+                                        L"The server answered with an error: 503 Service Unavailable."});
+        }
+    }
+}
+
+TEST_F(DownloadLibrary, ServerOrProxyThatAsksToSignInGetsThePromptsAnswer) {
+    const std::wstring server = L"The server at 127.0.0.1:" + std::to_wstring(RAVODUZA_TEST_PORT);
+    const struct {
+        bool throughProxy;
+        const char* path;
+        std::wstring question;
+        std::wstring declined;
+    } cases[] = {
+        {false, "/auth/tester/secret/70000", server + L" asks for a user name and password.",
+         server + L" asked for a user name and password; none was given."},
+        {true, "/file/80000", L"The proxy server asks for a user name and password.",
+         L"The proxy server asked for a user name and password; none was given."},
+    };
+    for (const auto& c : cases) {
+        std::optional<ScopedSystemProxy> proxy;
+        if (c.throughProxy) proxy.emplace();
+        // Declined first: WinINet keeps a password that worked for the process.
+        for (const Credentials& answer : {Credentials(), Credentials({L"tester", L"secret"})}) {
+            std::wstring question;
+            const DownloadRun run = Run(c.path, [&](DialogView& view) {
+                const HWND prompt = view.WaitForPrompt();
+                ASSERT_NE(prompt, nullptr);
+                question = rvztest::WindowText(::GetWindow(prompt, GW_CHILD));
+                view.AnswerPrompt(prompt, answer);
+            });
+            EXPECT_EQ(question, c.question) << c.path;
+            if (answer) {
+                EXPECT_EQ(run.result, 1) << c.path;
+                EXPECT_TRUE(run.failures.empty()) << c.path;
+            } else {
+                EXPECT_EQ(run.result, 0) << c.path;
+                EXPECT_EQ(run.failures, std::vector<std::wstring>{c.declined}) << c.path;
+                ExpectNothingLeft();
+            }
+        }
+    }
+    EXPECT_TRUE(FileHoldsPattern(target, 80000));
+}
+
+TEST_F(DownloadLibrary, HttpsIsTrustedAndNeverLeftForHttp) {
+    const TrustedTestAuthority authority;
+    ASSERT_TRUE(authority.added()) << "tests/front_servers.py made no certificate authority";
+    EXPECT_EQ(RunUrl(SecureUrl("/file/5000")).result, 1);
+    EXPECT_TRUE(FileHoldsPattern(target, 5000));
+    EXPECT_EQ(RunUrl(SecureUrl("/redirect/file/6000")).result, 1);
+    EXPECT_TRUE(FileHoldsPattern(target, 6000));
+
+    const std::string key = UniqueKey();
+    const std::string plain = ServerUrl("/encoded/" + key + "/identity/7000");
+    const DownloadRun run = RunUrl(SecureUrl("/goto/http/" + plain.substr(7)));
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.failures,
+              std::vector<std::wstring>{L"The server redirected the download from https to "
+                                        L"insecure http; for your safety it was not followed: " +
+                                        rvztest::Wide(plain)});
+    EXPECT_EQ(HttpGet("/requests/" + key), "");  // nothing went out over plain HTTP
+    ExpectNothingLeft();
+}
+
+TEST_F(DownloadLibrary, FullDiskNamesTheDriveAndTheSizesAndLeavesNothing) {
+    ULARGE_INTEGER free{}, size{};
+    if (!::GetDiskFreeSpaceExW(L"R:\\", &free, &size, nullptr) || size.QuadPart > (2u << 20))
+        GTEST_SKIP() << "no small drive R: (tests/download/small_drive.py mounts one as root)";
+    target = L"R:\\tarvik.exe";
+    const DownloadRun run = Run("/file/3000000");
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.failures, std::vector<std::wstring>{L"There is not enough free space on R:\\: the "
+                                                      L"file needs 2.86 MB, and 1.00 MB are free."});
+    EXPECT_TRUE(ListFolder(L"R:\\").empty());
+}
+
 TEST_F(DownloadLibrary, ErrorStatusSavesNoPageAndSaysSo) {
     const std::pair<const char*, const wchar_t*> cases[] = {
         {"/status/404", L"The file was not found on the server (404 Not Found)."},
@@ -126,9 +375,11 @@ TEST_F(DownloadLibrary, RefusedConnectionLeavesNoFileAndSaysSo) {
         library, nullptr, "http://127.0.0.1:" + std::to_string(port) + "/tarvik.exe", target);
     EXPECT_EQ(run.result, 0);
     ASSERT_EQ(run.failures.size(), 1u);
-    EXPECT_EQ(run.failures[0], L"127.0.0.1:" + std::to_wstring(port) +
-                                   L" cannot be reached. Check your Internet connection and try "
-                                   L"again.");
+    // Nothing lies between here and the loopback server: the server refused, the
+    // Internet connection is not to blame.
+    EXPECT_EQ(run.failures[0], L"The server at 127.0.0.1:" + std::to_wstring(port) +
+                                   L" refused the connection; it is not accepting connections "
+                                   L"now. Try again later.");
     ExpectNothingLeft();
 }
 
@@ -361,7 +612,7 @@ DialogTexts TextsFor(const Library& library, const std::wstring& language,
 TEST_F(DownloadLibrary, GermanLanguageFileGivesGermanTexts) {
     const DialogTexts texts = TextsFor(library, DistFolder() + L"RAVoduza_de.ini", target);
     EXPECT_EQ(texts.heading, L"Der Download von tarvik.exe ist fehlgeschlagen");
-    EXPECT_EQ(texts.failure, L"Die Datei wurde auf dem Server nicht gefunden (404 Not Found).");
+    EXPECT_EQ(texts.failure, L"Die Datei wurde auf dem Server nicht gefunden (404 Nicht gefunden).");
     EXPECT_EQ(texts.cancel, L"Abbrechen");
     EXPECT_EQ(texts.retry, L"&Wiederholen");
 }

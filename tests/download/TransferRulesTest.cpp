@@ -94,7 +94,7 @@ TEST(DownloadJudgeResponse, StartsOverWhenTheServerIgnoresTheRange) {
 
 TEST(DownloadJudgeResponse, RefusesAPartFromElsewhere) {
     EXPECT_EQ(JudgeResponse(500, 206, 100, ContentRange{400, 499, 1000}).start, BodyStart::Refuse);
-    EXPECT_EQ(JudgeResponse(500, 206, 500, std::nullopt).failure, Failure::Incomplete);
+    EXPECT_EQ(JudgeResponse(500, 206, 500, std::nullopt).failure, Failure::WrongPart);
 }
 
 TEST(DownloadJudgeBodyEnd, IsIncompleteOnlyShortOfAKnownTotal) {
@@ -145,9 +145,15 @@ TEST(DownloadDescribeFailure, SaysWhatWentWrongInPlainWords) {
     details = FailureDetails{};
     details.failure = Failure::CannotConnect;
     EXPECT_EQ(DescribeFailure(texts, details, url),
-              L"dl.example:8080 cannot be reached. Check your Internet connection and try again.");
+              L"The server at dl.example:8080 cannot be reached. Check your Internet connection and "
+              L"try again.");
+    details.failure = Failure::Refused;
+    EXPECT_EQ(DescribeFailure(texts, details, url),
+              L"The server at dl.example:8080 refused the connection; it is not accepting "
+              L"connections now. Try again later.");
     details.failure = Failure::Timeout;
-    EXPECT_EQ(DescribeFailure(texts, details, url), L"dl.example:8080 has sent no data for 30 seconds.");
+    EXPECT_EQ(DescribeFailure(texts, details, url),
+              L"The server at dl.example:8080 has sent no data for 30 seconds.");
     details.failure = Failure::Incomplete;
     details.done = 2048;
     details.total = 4096;
@@ -161,11 +167,163 @@ TEST(DownloadDescribeFailure, SaysWhatWentWrongInPlainWords) {
               L"The download address is not valid: http://dl.example:8080/tarvik.exe");
 }
 
+TEST(DownloadDescribeFailure, NamesTheFaultsOfHostileServersAndFullDisks) {
+    const Texts texts;
+    const std::wstring url = L"https://dl.example/tarvik.exe";
+    struct Case {
+        FailureDetails details;
+        const wchar_t* message;
+    };
+    const auto make = [](Failure failure, auto fill) {
+        FailureDetails details;
+        details.failure = failure;
+        fill(details);
+        return details;
+    };
+    const Case cases[] = {
+        {make(Failure::Downgrade, [](FailureDetails& d) { d.named = L"http://dl.example/t.exe"; }),
+         L"The server redirected the download from https to insecure http; for your safety it "
+         L"was not followed: http://dl.example/t.exe"},
+        {make(Failure::Redirects, [](FailureDetails& d) { d.named = L"https://dl.example/r"; }),
+         L"The download was stopped after 10 redirects without the file (last to "
+         L"https://dl.example/r)."},
+        {make(Failure::Encoded, [](FailureDetails& d) { d.named = L"br"; }),
+         L"The server sent the file encoded as br, which cannot be saved as the file."},
+        {make(Failure::WrongPart, [](FailureDetails& d) { d.done = 2097152, d.total = 4194304; }),
+         L"The server sent a part of the file that was not asked for, after 2.00 MB of 4.00 MB."},
+        {make(Failure::WrongPart, [](FailureDetails& d) { d.done = 2048; }),
+         L"The server sent a part of the file that was not asked for, after 2.00 KB downloaded."},
+        {make(Failure::DiskFull,
+              [](FailureDetails& d) { d.named = L"D:\\", d.total = 3145728, d.freeBytes = 1048576; }),
+         L"There is not enough free space on D:\\: the file needs 3.00 MB, and 1.00 MB are free."},
+        {make(Failure::DiskFull, [](FailureDetails& d) { d.named = L"D:\\", d.freeBytes = 512; }),
+         L"There is not enough free space on D:\\ (512 bytes free)."},
+        {make(Failure::ProxyCredentials, [](FailureDetails&) {}),
+         L"The proxy server asked for a user name and password; none was given."},
+        {make(Failure::ServerCredentials, [](FailureDetails&) {}),
+         L"The server at dl.example asked for a user name and password; none was given."},
+    };
+    for (const Case& c : cases) EXPECT_EQ(DescribeFailure(texts, c.details, url), c.message);
+}
+
+TEST(DownloadDescribeFailure, StatusPhrasesComeFromTheLanguageWithTheNumber) {
+    const Texts german = Texts::Load([](const wchar_t* key) -> std::optional<std::wstring> {
+        if (std::wstring(key) == L"Status503") return L"Dienst nicht verf\u00fcgbar";
+        return std::nullopt;
+    });
+    FailureDetails details;
+    details.failure = Failure::Status;
+    details.status = 503;
+    details.statusText = L"Service Unavailable";
+    EXPECT_EQ(DescribeFailure(german, details, L"http://h/f"),
+              L"The server answered with an error: 503 Dienst nicht verf\u00fcgbar.");
+    // A phrase the table does not know is the server's own; the built-in one otherwise.
+    details.status = 418;
+    details.statusText = L"I'm a teapot";
+    EXPECT_EQ(DescribeFailure(german, details, L"http://h/f"),
+              L"The server answered with an error: 418 I'm a teapot.");
+    details.status = 502;
+    details.statusText = L"Whatever";
+    EXPECT_EQ(DescribeFailure(Texts(), details, L"http://h/f"),
+              L"The server answered with an error: 502 Bad Gateway.");
+}
+
+TEST(DownloadJudgeRedirect, NeverLeavesHttpsAndStopsAfterTen) {
+    const struct {
+        const wchar_t* from;
+        const wchar_t* to;
+        int done;
+        RedirectVerdict verdict;
+    } cases[] = {
+        {L"http://a/x", L"http://b/y", 0, RedirectVerdict::Follow},
+        {L"http://a/x", L"https://b/y", 9, RedirectVerdict::Follow},
+        {L"https://a/x", L"HTTPS://a/y", 0, RedirectVerdict::Follow},
+        {L"https://a/x", L"http://a/y", 0, RedirectVerdict::Downgrade},
+        {L"HTTPS://a/x", L"Http://a/y", 0, RedirectVerdict::Downgrade},
+        {L"https://a/x", L"ftp://a/y", 0, RedirectVerdict::NotHttp},
+        {L"http://a/x", L"file:///c:/windows/x.exe", 0, RedirectVerdict::NotHttp},
+        {L"http://a/x", L"http://a/y", 10, RedirectVerdict::TooMany},
+        {L"https://a/x", L"http://a/y", 10, RedirectVerdict::Downgrade},
+    };
+    for (const auto& c : cases) EXPECT_EQ(JudgeRedirect(c.from, c.to, c.done), c.verdict) << c.to;
+}
+
+TEST(DownloadParseRetryAfter, TakesSecondsOrAnHttpDate) {
+    constexpr int64_t kNow = 784111777;  // Sun, 06 Nov 1994 08:49:37 GMT
+    const std::pair<const wchar_t*, std::optional<uint64_t>> cases[] = {
+        {L"0", 0u},
+        {L" 120 ", 120u},
+        {L"Sun, 06 Nov 1994 08:49:47 GMT", 10u},
+        {L"Sunday, 06-Nov-94 08:50:37 GMT", 60u},
+        {L"Sun Nov  6 08:49:39 1994", 2u},
+        {L"Sun, 06 Nov 1994 08:49:30 GMT", 0u},  // already past: at once
+        {L"Mon, 07 Nov 1994 08:49:37 GMT", 86400u},
+        {L"", std::nullopt},
+        {L"-5", std::nullopt},
+        {L"1.5", std::nullopt},
+        {L"soon", std::nullopt},
+        {L"Sun, 06 Foo 1994 08:49:47 GMT", std::nullopt},
+        {L"Sun, 06 Nov 1994 25:49:47 GMT", std::nullopt},
+        {L"Sun, 32 Nov 1994 08:49:47 GMT", std::nullopt},
+        {L"Sun, 06 Nov 1994 08:49:47 CET", std::nullopt},
+    };
+    for (const auto& [value, seconds] : cases) EXPECT_EQ(ParseRetryAfter(value, kNow), seconds) << value;
+    EXPECT_EQ(ParseHttpDate(L"Thu, 01 Jan 1970 00:00:00 GMT"), 0);
+    EXPECT_EQ(ParseHttpDate(L"Tue, 29 Feb 2028 12:00:00 GMT"), 1835438400);
+}
+
+TEST(DownloadBusyServer, WaitsAsAskedAtMostAMinuteSpreadAndOnlyThreeTimes) {
+    const struct {
+        uint64_t asked;
+        double random;
+        uint64_t ms;
+    } cases[] = {
+        {0, 0.0, 0},         {0, 1.0, 1000},      {1, 0.0, 1000},     {1, 0.5, 1500},
+        {2, 1.0, 3000},      {20, 0.0, 20000},    {20, 1.0, 25000},   {58, 1.0, 60000},
+        {60, 0.0, 45000},    {60, 1.0, 60000},    {3600, 0.5, 52500}, {20, 7.0, 25000},
+    };
+    for (const auto& c : cases) EXPECT_EQ(BusyWaitMs(c.asked, c.random), c.ms) << c.asked << " " << c.random;
+
+    EXPECT_TRUE(ShouldRetryWhenBusy(503, 1, 0));
+    EXPECT_TRUE(ShouldRetryWhenBusy(429, 0, 2));
+    EXPECT_FALSE(ShouldRetryWhenBusy(503, 1, 3));
+    EXPECT_FALSE(ShouldRetryWhenBusy(503, std::nullopt, 0));  // no Retry-After: a failure at once
+    EXPECT_FALSE(ShouldRetryWhenBusy(500, 1, 0));
+}
+
+TEST(DownloadJudgeEncoding, DecodesGzipAndDeflateAndRefusesTheRest) {
+    const struct {
+        const wchar_t* encoding;
+        bool decoding;
+        EncodingVerdict verdict;
+    } cases[] = {
+        {L"", true, EncodingVerdict::Plain},          {L"identity", false, EncodingVerdict::Plain},
+        {L" Identity ", true, EncodingVerdict::Plain}, {L"gzip", true, EncodingVerdict::Decoded},
+        {L"GZIP", true, EncodingVerdict::Decoded},    {L"deflate", true, EncodingVerdict::Decoded},
+        {L"gzip", false, EncodingVerdict::Refuse},    {L"x-gzip", true, EncodingVerdict::Refuse},
+        {L"br", true, EncodingVerdict::Refuse},       {L"gzip, br", true, EncodingVerdict::Refuse},
+        {L"compress", true, EncodingVerdict::Refuse}, {L"gzipped", true, EncodingVerdict::Refuse},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(JudgeEncoding(c.encoding, c.decoding), c.verdict) << c.encoding << c.decoding;
+}
+
+TEST(DownloadIsLoopbackHost, KnowsTheMachineItself) {
+    for (const wchar_t* host : {L"127.0.0.1", L"127.0.0.1:47900", L"127.1.2.3", L"localhost",
+                                L"LOCALHOST:80", L"[::1]", L"[::1]:8080"})
+        EXPECT_TRUE(IsLoopbackHost(host)) << host;
+    for (const wchar_t* host : {L"dl.example", L"128.0.0.1", L"localhost.example", L"[::2]", L""})
+        EXPECT_FALSE(IsLoopbackHost(host)) << host;
+}
+
 TEST(DownloadDescribeFailure, HasATextForEveryKindOfFailure) {
     const Texts texts;
-    for (Failure kind : {Failure::Status, Failure::CannotConnect, Failure::HostNotFound,
-                         Failure::ConnectionLost, Failure::Incomplete, Failure::Timeout,
-                         Failure::Secure, Failure::Address, Failure::Write, Failure::Other}) {
+    for (Failure kind : {Failure::Status, Failure::CannotConnect, Failure::Refused,
+                         Failure::HostNotFound, Failure::ConnectionLost, Failure::Incomplete,
+                         Failure::Timeout, Failure::Secure, Failure::Address, Failure::Write,
+                         Failure::DiskFull, Failure::Downgrade, Failure::Redirects,
+                         Failure::Encoded, Failure::WrongPart, Failure::ProxyCredentials,
+                         Failure::ServerCredentials, Failure::Other}) {
         FailureDetails details;
         details.failure = kind;
         const std::wstring text = DescribeFailure(texts, details, L"http://h/f");
