@@ -183,13 +183,115 @@ struct Transfer::Shared {
 
 namespace {
 
+// Writes chunks on a thread of its own while the next ones are received, so
+// that receiving never waits for the disk: a ring of kSlots chunks, filled
+// in turn by the receiver and written in the same order. Memory stays flat.
+class ChunkWriter {
+public:
+    // write(data, bytes) puts one chunk into the file: 0, or the error that
+    // stopped it. Chunks after an error are dropped.
+    using WriteFunction = std::function<DWORD(const char*, DWORD)>;
+
+    explicit ChunkWriter(WriteFunction write)
+        : write_(std::move(write)), buffers_(kSlots * kChunkBytes) {
+        thread_.reset(::CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr));
+    }
+    ~ChunkWriter() {
+        {
+            ExclusiveLock hold(lock_);
+            stopping_ = true;
+        }
+        ::WakeAllConditionVariable(&changed_);
+        if (thread_) ::WaitForSingleObject(thread_.get(), INFINITE);
+    }
+    ChunkWriter(const ChunkWriter&) = delete;
+    ChunkWriter& operator=(const ChunkWriter&) = delete;
+
+    // The chunk to receive into next, once one is free.
+    char* Next() {
+        ExclusiveLock hold(lock_);
+        while (filled_ == kSlots) ::SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
+        return Slot((first_ + filled_) % kSlots);
+    }
+
+    // Hands the chunk from Next, holding `bytes`, to the file. Without a
+    // thread of its own (none could be made) it is written at once.
+    void Submit(DWORD bytes) {
+        if (!thread_) {
+            WriteNow(Slot(first_), bytes);
+            return;
+        }
+        {
+            ExclusiveLock hold(lock_);
+            sizes_[(first_ + filled_) % kSlots] = bytes;
+            ++filled_;
+        }
+        ::WakeAllConditionVariable(&changed_);
+    }
+
+    // Waits until every chunk handed over is in the file: 0, or the first
+    // error that stopped the writing.
+    DWORD Drain() {
+        ExclusiveLock hold(lock_);
+        while (filled_ > 0) ::SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
+        return error_;
+    }
+
+private:
+    static constexpr size_t kSlots = 3;
+
+    char* Slot(size_t index) { return buffers_.data() + index * kChunkBytes; }
+
+    void WriteNow(const char* data, DWORD bytes) {
+        if (error_ == 0) error_ = write_(data, bytes);
+    }
+
+    static DWORD WINAPI ThreadMain(void* parameter) {
+        static_cast<ChunkWriter*>(parameter)->Write();
+        return 0;
+    }
+
+    void Write() {
+        ExclusiveLock hold(lock_);
+        for (;;) {
+            while (filled_ == 0 && !stopping_) ::SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
+            if (filled_ == 0) return;
+            const size_t slot = first_;
+            // Only this thread touches a filled slot, and the receiver only
+            // the free ones: the file is written without the ring's lock.
+            ::ReleaseSRWLockExclusive(&lock_);
+            const DWORD error = error_ == 0 ? write_(Slot(slot), sizes_[slot]) : error_;
+            ::AcquireSRWLockExclusive(&lock_);
+            if (error_ == 0) error_ = error;
+            first_ = (first_ + 1) % kSlots;
+            --filled_;
+            ::WakeAllConditionVariable(&changed_);
+        }
+    }
+
+    WriteFunction write_;
+    std::vector<char> buffers_;
+    DWORD sizes_[kSlots] = {};
+    size_t first_ = 0;   // the oldest filled slot
+    size_t filled_ = 0;  // how many slots wait to be written
+    DWORD error_ = 0;
+    bool stopping_ = false;
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    CONDITION_VARIABLE changed_ = CONDITION_VARIABLE_INIT;
+    rvz::UniqueHandleKernel thread_;
+};
+
 // The worker thread's side: fetches, resumes, writes, and reports.
 class Worker {
 public:
-    explicit Worker(Transfer::Shared& shared) : s_(shared), buffer_(kChunkBytes) {}
+    explicit Worker(Transfer::Shared& shared)
+        : s_(shared), writer_([this](const char* data, DWORD bytes) { return Write(data, bytes); }) {}
 
     void Run() {
-        const FailureDetails result = Fetch();
+        FailureDetails result = Fetch();
+        // Whatever became of it, the file has all that was received.
+        const DWORD writeError = writer_.Drain();
+        if (result.failure == Failure::None && writeError) result = WriteFailure(writeError);
         {
             ExclusiveLock hold(s_.lock);
             if (s_.abandoned) return;
@@ -478,17 +580,19 @@ private:
                 want = available < kChunkBytes ? available : kChunkBytes;
             }
             const ULONGLONG started = ::GetTickCount64();
+            char* const chunk = writer_.Next();
             DWORD read = 0;
-            if (!::InternetReadFile(request, buffer_.data(), want, &read)) return Broken();
+            if (!::InternetReadFile(request, chunk, want, &read)) return Broken();
             if (read == 0) return BodyEnd(total);
-            if (const DWORD error = Write(read)) return WriteFailure(error);
+            writer_.Submit(read);
             s_.done += read;
             s_.Touch();
             size = NextReadSize(want, read, ::GetTickCount64() - started, kChunkBytes);
         }
     }
 
-    FailureDetails BodyEnd(std::optional<uint64_t> total) const {
+    FailureDetails BodyEnd(std::optional<uint64_t> total) {
+        if (const DWORD error = writer_.Drain()) return WriteFailure(error);
         FailureDetails details;
         details.failure = JudgeBodyEnd(s_.done, total);
         details.done = s_.done;
@@ -505,17 +609,21 @@ private:
 
     // The chunk goes to the file whole, or the error says why not. A write
     // that stops short without an error (Wine's, on a full disk) is a full disk.
-    DWORD Write(DWORD bytes) {
+    // On the writer's thread.
+    DWORD Write(const char* data, DWORD bytes) {
         ExclusiveLock hold(s_.lock);
         if (!s_.file) return ERROR_CANCELLED;
         DWORD written = 0;
-        if (!::WriteFile(s_.file.get(), buffer_.data(), bytes, &written, nullptr))
-            return ::GetLastError();
+        if (!::WriteFile(s_.file.get(), data, bytes, &written, nullptr)) return ::GetLastError();
         return written == bytes ? ERROR_SUCCESS : ERROR_DISK_FULL;
     }
 
     // The server sent the whole file instead of the rest: start over.
     bool Rewind() {
+        if (const DWORD error = writer_.Drain()) {
+            ::SetLastError(error);
+            return false;
+        }
         ExclusiveLock hold(s_.lock);
         LARGE_INTEGER zero{};
         if (!s_.file || !::SetFilePointerEx(s_.file.get(), zero, nullptr, FILE_BEGIN) ||
@@ -544,7 +652,7 @@ private:
     }
 
     Transfer::Shared& s_;
-    std::vector<char> buffer_;
+    ChunkWriter writer_;
     // False once a decoded body arrived: its bytes cannot be asked for by range.
     bool rangeUsable_ = true;
     bool decoding_ = false;  // WinINet agreed to decode gzip and deflate
