@@ -112,10 +112,6 @@ WorkDirectory CreateWorkDirectory();
 // throws.
 int RemoveAbandonedWorkDirectories() noexcept;
 
-// Removes the directory with everything in it, as far as possible: what is
-// still in use stays. Never throws; true when nothing is left.
-bool RemoveWorkDirectory(const std::wstring& path);
-
 // What became of a program that RunAndWait was asked to run.
 struct RunResult {
     bool started = false;  // false: it could not be started

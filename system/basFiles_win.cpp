@@ -232,7 +232,7 @@ bool WorkDirectory::Remove() noexcept {
     if (path_.empty()) return true;
     const std::wstring path = std::exchange(path_, {});
     try {
-        // The same patience as RemoveWorkDirectory: the setup may just have ended.
+        // Twenty tries a short pause apart: the setup may just have ended.
         return RemoveMarkedDirectory(path, marker_, 20);
     } catch (...) {
         marker_.reset();
@@ -273,15 +273,6 @@ int RemoveAbandonedWorkDirectories() noexcept {
         // Clearing up after others must never stop this loader.
     }
     return removed;
-}
-
-bool RemoveWorkDirectory(const std::wstring& path) {
-    if (path.empty()) return false;
-    try {
-        return RemovePaths({path}, 20);
-    } catch (...) {
-        return false;
-    }
 }
 
 RunResult RunAndWait(const std::wstring& commandLine) {

@@ -23,6 +23,8 @@ import subprocess
 import sys
 import time
 
+from http_server import read_pid
+
 PROXY_USER = "tester"
 PROXY_PASSWORD = "secret"
 
@@ -104,14 +106,6 @@ def wait_for_pid(path):
             return pid
         time.sleep(0.05)
     sys.exit("front_servers.py: %s did not appear" % path)
-
-
-def read_pid(path):
-    try:
-        with open(path) as f:
-            return int(f.read().strip())
-    except (OSError, ValueError):
-        return None
 
 
 def stop(folder):

@@ -447,8 +447,6 @@ void FrmInstaller::cmdCancel_Click() {
 }  // namespace
 
 WizardAnswer RunInstallerWizard(const std::wstring& appName) {
-    // The loader's first window: from here on it lays out for the DPI itself.
-    DeclareDpiAwareness();
     FrmInstaller form(appName);
     form.Form_Load();
     form.Show();

@@ -82,6 +82,7 @@ public:
 private:
     static DWORD WINAPI Run(void*) {
         try {
+            rvz::DeclareDpiAwareness();  // as the loader has done before its wizard
             rvz::RunInstallerWizard(L"Demo");
         } catch (...) {
         }
