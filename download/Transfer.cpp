@@ -23,7 +23,7 @@ using UniqueInternet = rvz::UniqueNullHandle<HINTERNET, &::InternetCloseHandle>;
 namespace {
 
 // Fixed-size chunks: memory stays the same whatever the file's size.
-constexpr DWORD kChunkBytes = 256 * 1024;
+constexpr DWORD kChunkBytes = kLargestReadBytes;
 
 // Always from the server, never into WinINet's cache (which would hold a
 // second copy of the whole file), and never a dialog of WinINet's own.
@@ -696,8 +696,10 @@ Transfer::Transfer(const std::wstring& url, const std::wstring& target, HWND not
         return;
     }
     shared_->tempPath = temp;
+    // The name's empty file is opened as it is: truncating it would make
+    // Linux's ext4 (under Wine) flush the whole file to disk when it closes.
     shared_->file.reset(::CreateFileW(temp, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                      nullptr, TRUNCATE_EXISTING,
+                                      nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!shared_->file) {
         shared_->AbandonWith(ErrorFailure(Failure::Write, ::GetLastError()));

@@ -128,6 +128,10 @@ inline Failure JudgeBodyEnd(uint64_t received, std::optional<uint64_t> total) {
 // to `maximum`, while reads come back full at once, and drops back to 0 as
 // soon as one had to wait.
 constexpr uint64_t kQuickReadMs = 50;
+// The largest read, and the size of each chunk handed to the disk. Under
+// Wine every read costs a round trip of its own: 256 KB reads take half as
+// long again as 1 MB ones for the same file.
+constexpr uint32_t kLargestReadBytes = 1024 * 1024;
 uint32_t NextReadSize(uint32_t asked, uint32_t got, uint64_t tookMs, uint32_t maximum);
 
 // The host (and port, if given) of a URL, for showing where a file comes from.

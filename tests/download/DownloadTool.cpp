@@ -2,7 +2,9 @@
 // library as the loader would, then prints the result, the time taken and
 // the process's peak working set. Used by the benchmark and the screenshot.
 // rvdl_tool --plain URL: the benchmark's baseline, a plain WinINet loop with
-// the library's read size that receives the body and throws it away.
+// the library's read size that receives the body into NUL.
+#include "TransferRules.h"
+
 #include <windows.h>
 #include <psapi.h>
 #include <wininet.h>
@@ -23,10 +25,13 @@ int ReceiveToNowhere(const wchar_t* url) {
         ::InternetOpenW(L"rvdl_tool", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     const HINTERNET request =
         session ? ::InternetOpenUrlW(session, url, nullptr, 0, kRequestFlags, 0) : nullptr;
-    bool received = request != nullptr;
-    std::vector<char> buffer(256 * 1024);
-    for (DWORD read = 1; received && read > 0;)
-        received = ::InternetReadFile(request, buffer.data(), static_cast<DWORD>(buffer.size()), &read);
+    const HANDLE nowhere = ::CreateFileW(L"NUL", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    bool received = request != nullptr && nowhere != INVALID_HANDLE_VALUE;
+    std::vector<char> buffer(rvdl::kLargestReadBytes);
+    for (DWORD read = 1, written = 0; received && read > 0;)
+        received = ::InternetReadFile(request, buffer.data(), static_cast<DWORD>(buffer.size()), &read) &&
+                   ::WriteFile(nowhere, buffer.data(), read, &written, nullptr);
+    if (nowhere != INVALID_HANDLE_VALUE) ::CloseHandle(nowhere);
     if (request) ::InternetCloseHandle(request);
     if (session) ::InternetCloseHandle(session);
     return received ? 1 : 0;
