@@ -207,11 +207,12 @@ public:
     ChunkWriter(const ChunkWriter&) = delete;
     ChunkWriter& operator=(const ChunkWriter&) = delete;
 
-    // The chunk to receive into next, once one is free.
+    // The chunk to receive into next, once one is free; null once a write
+    // has failed, for then receiving more is of no use.
     char* Next() {
         ExclusiveLock hold(lock_);
-        while (filled_ == kSlots) ::SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
-        return Slot((first_ + filled_) % kSlots);
+        while (filled_ == kSlots && error_ == 0) ::SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
+        return error_ == 0 ? Slot((first_ + filled_) % kSlots) : nullptr;
     }
 
     // Hands the chunk from Next, holding `bytes`, to the file. Without a
@@ -288,10 +289,8 @@ public:
         : s_(shared), writer_([this](const char* data, DWORD bytes) { return Write(data, bytes); }) {}
 
     void Run() {
-        FailureDetails result = Fetch();
-        // Whatever became of it, the file has all that was received.
-        const DWORD writeError = writer_.Drain();
-        if (result.failure == Failure::None && writeError) result = WriteFailure(writeError);
+        // A body that arrived whole has been drained into the file by BodyEnd.
+        const FailureDetails result = Fetch();
         {
             ExclusiveLock hold(s_.lock);
             if (s_.abandoned) return;
@@ -371,8 +370,13 @@ private:
                              &size, nullptr);
             if (IsRedirect(static_cast<int>(status))) {
                 const std::optional<std::wstring> next = RedirectTarget(request, url);
+                if (!next) {
+                    // Read while the request is open: closing it ends its headers.
+                    failure = StatusFailure(request, status);
+                    CloseRequest();
+                    return failure;
+                }
                 CloseRequest();
-                if (!next) return StatusFailure(request, status);
                 failure.named = *next;
                 switch (JudgeRedirect(url, *next, redirects)) {
                     case RedirectVerdict::Downgrade: failure.failure = Failure::Downgrade; return failure;
@@ -581,6 +585,7 @@ private:
             }
             const ULONGLONG started = ::GetTickCount64();
             char* const chunk = writer_.Next();
+            if (!chunk) return WriteFailure(writer_.Drain());
             DWORD read = 0;
             if (!::InternetReadFile(request, chunk, want, &read)) return Broken();
             if (read == 0) return BodyEnd(total);

@@ -330,6 +330,7 @@ TEST_F(DownloadLibrary, ErrorStatusSavesNoPageAndSaysSo) {
     const std::pair<const char*, const wchar_t*> cases[] = {
         {"/status/404", L"The file was not found on the server (404 Not Found)."},
         {"/status/500", L"The server answered with an error: 500 Internal Server Error."},
+        {"/status/302", L"The server answered with an error: 302 Found."},  // a redirect to nowhere
     };
     for (const auto& [path, message] : cases) {
         const DownloadRun run = Run(path);
