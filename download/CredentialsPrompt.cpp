@@ -2,7 +2,6 @@
 
 #include "DialogIds.h"
 
-
 namespace rvdl {
 
 namespace {

@@ -295,10 +295,6 @@ std::wstring StatusPhrase(const Texts& texts, int status, const std::wstring& se
     return serverPhrase;
 }
 
-}  // namespace
-
-namespace {
-
 // The text that tells of a failure.
 TextId FailureText(const FailureDetails& details) {
     switch (details.failure) {

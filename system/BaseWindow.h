@@ -26,7 +26,6 @@ public:
     BaseWindow& operator=(const BaseWindow&) = delete;
 
     HWND hwnd() const noexcept { return window_.get(); }
-    bool HandlerFailed() const noexcept { return static_cast<bool>(failure_); }
     void RethrowHandlerFailure() const {
         if (failure_) std::rethrow_exception(failure_);
     }

@@ -2,6 +2,7 @@
 
 #include "Handles.h"
 #include "WinError.h"
+#include "basFiles.h"
 
 #include <softpub.h>
 #include <wincrypt.h>
@@ -16,16 +17,7 @@ namespace {
 // wintrust.dll and crypt32.dll are no static imports of the loader: they are
 // loaded for the check, from the system folder only.
 UniqueModule LoadSystemLibrary(const wchar_t* name) {
-    UniqueModule module(::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
-    // Windows 7 without update KB2533623 knows no LOAD_LIBRARY_SEARCH_* flag:
-    // the full path then, its own imports searched from the system folder too.
-    if (!module && ::GetLastError() == ERROR_INVALID_PARAMETER) {
-        wchar_t folder[MAX_PATH];
-        const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
-        if (length > 0 && length < MAX_PATH)
-            module.reset(::LoadLibraryExW((std::wstring(folder, length) + L"\\" + name).c_str(),
-                                          nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
-    }
+    UniqueModule module = LoadLibraryFromPath(SystemFolder() + L"\\" + name);
     if (!module) ThrowLastError(std::wstring(L"Could not load ") + name);
     return module;
 }

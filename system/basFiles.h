@@ -147,6 +147,10 @@ void RestrictDllSearch() noexcept;
 // passes one without it to take the older road).
 void RestrictDllSearch(HMODULE provider) noexcept;
 
+// The system folder without a trailing backslash; empty when Windows does
+// not say (as good as never).
+std::wstring SystemFolder() noexcept;
+
 // Loads a DLL by its full path. Its own imports come from the system folder
 // only, where Windows has the search flags for that (LOAD_LIBRARY_SEARCH_*,
 // which come with SetDefaultDllDirectories); elsewhere (Windows 7 without

@@ -315,9 +315,13 @@ void RestrictDllSearch(HMODULE provider) noexcept {
     // the search. A DLL directory takes its place; the system folder, searched
     // anyway, adds nothing. Windows does the same for the empty text, Wine
     // only for a folder.
-    wchar_t system[MAX_PATH];
-    const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
-    ::SetDllDirectoryW(length > 0 && length < MAX_PATH ? system : L"");
+    ::SetDllDirectoryW(SystemFolder().c_str());
+}
+
+std::wstring SystemFolder() noexcept {
+    wchar_t folder[MAX_PATH];
+    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::wstring(folder, length) : std::wstring();
 }
 
 UniqueModule LoadLibraryFromPath(const std::wstring& path) noexcept {

@@ -2,6 +2,7 @@
 
 #include "Handles.h"
 #include "WinError.h"
+#include "basFiles.h"
 
 #include <string>
 #include <vector>
@@ -63,7 +64,7 @@ std::wstring ReadIniString(const std::wstring& filePath, const std::wstring& sec
 
 namespace {
 
-// The first bytes of a file (fewer when it is shorter or missing).
+// The first bytes of a file, at most `count` (fewer when it is shorter or missing).
 std::string FileStart(const std::wstring& path, DWORD count) {
     const UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -89,23 +90,24 @@ std::wstring AsWritten(const std::wstring& read) {
 
 constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
 
+// A configuration file is small: a larger one is no configuration file.
+constexpr DWORD kLargestCopied = 1 << 20;
+
 // Writes the UTF-8 file (after its mark) as UTF-16 LE with a mark to a new
 // file in the temporary folder; its path, or empty when that failed.
 std::wstring Utf16Copy(const std::wstring& path) {
-    const UniqueFile source(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size{};
-    if (!source || !::GetFileSizeEx(source.get(), &size) || size.QuadPart > (1 << 20)) return {};
-    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
-    DWORD read = 0;
-    if (!::ReadFile(source.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) return {};
-    bytes.resize(read);
+    const std::string bytes = FileStart(path, kLargestCopied + 1);
+    if (bytes.size() > kLargestCopied) return {};
     const std::wstring text = L"\xFEFF" + FromUtf8(bytes.substr(sizeof(kUtf8Mark) - 1));
 
-    wchar_t folder[MAX_PATH + 1];
+    std::wstring folder;
+    try {
+        folder = UserTempFolder();
+    } catch (const WinError&) {
+        return {};
+    }
     wchar_t copy[MAX_PATH];
-    const DWORD length = ::GetTempPathW(MAX_PATH + 1, folder);
-    if (length == 0 || length > MAX_PATH || !::GetTempFileNameW(folder, L"rvc", 0, copy)) return {};
+    if (!::GetTempFileNameW(folder.c_str(), L"rvc", 0, copy)) return {};
     const UniqueFile target(::CreateFileW(copy, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                           FILE_ATTRIBUTE_TEMPORARY, nullptr));
     DWORD written = 0;
