@@ -18,7 +18,6 @@
 namespace rvdl {
 
 using rvz::ExclusiveLock;
-using UniqueInternet = rvz::UniqueNullHandle<HINTERNET, &::InternetCloseHandle>;
 
 namespace {
 

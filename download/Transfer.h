@@ -10,9 +10,11 @@
 // wakes up later finds the state abandoned and ends without touching it.
 #pragma once
 
+#include "Handles.h"
 #include "TransferRules.h"
 
 #include <windows.h>
+#include <wininet.h>
 
 #include <cstdint>
 #include <memory>
@@ -20,6 +22,8 @@
 #include <string>
 
 namespace rvdl {
+
+using UniqueInternet = rvz::UniqueNullHandle<HINTERNET, &::InternetCloseHandle>;
 
 enum class TransferPhase {
     Connecting,

@@ -222,10 +222,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_pattern(0, min(int(sent), int(size)))
 
     def serve_redirect(self, target):
-        self.send_small(302, b"", [("Location", target if "://" in target else "/" + target)])
+        self.send_small(302, b"", [("Location", "/" + target)])
 
     def serve_goto(self, scheme, host, path):
-        self.serve_redirect("%s://%s/%s" % (scheme, host, path))
+        self.send_small(302, b"", [("Location", "%s://%s/%s" % (scheme, host, path))])
 
     def serve_loop(self, key):
         count_request(key, None)

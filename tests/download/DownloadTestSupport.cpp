@@ -155,12 +155,12 @@ HWND DialogView::WaitForPrompt(std::chrono::milliseconds timeout) {
 void DialogView::AnswerPrompt(
     HWND prompt, const std::optional<std::pair<std::wstring, std::wstring>>& credentials) const {
     if (!credentials) {
-        ::PostMessageW(::GetDlgItem(prompt, IDCANCEL), BM_CLICK, 0, 0);
+        rvztest::PressButton(prompt, IDCANCEL);
         return;
     }
     ::SetWindowTextW(::GetDlgItem(prompt, rvdl::kUserNameId), credentials->first.c_str());
     ::SetWindowTextW(::GetDlgItem(prompt, rvdl::kPasswordId), credentials->second.c_str());
-    ::PostMessageW(::GetDlgItem(prompt, IDOK), BM_CLICK, 0, 0);
+    rvztest::PressButton(prompt, IDOK);
 }
 
 std::wstring DialogView::WaitForFailure(std::chrono::milliseconds timeout) {

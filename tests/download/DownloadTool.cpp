@@ -3,11 +3,10 @@
 // the process's peak working set. Used by the benchmark and the screenshot.
 // rvdl_tool --plain URL: the benchmark's baseline, a plain WinINet loop with
 // the library's read size that receives the body into NUL.
-#include "TransferRules.h"
+#include "Transfer.h"
 
 #include <windows.h>
 #include <psapi.h>
-#include <wininet.h>
 
 #include <cstdio>
 #include <string>
@@ -21,19 +20,16 @@ constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WR
                                 INTERNET_FLAG_NO_UI;
 
 int ReceiveToNowhere(const wchar_t* url) {
-    const HINTERNET session =
-        ::InternetOpenW(L"rvdl_tool", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    const HINTERNET request =
-        session ? ::InternetOpenUrlW(session, url, nullptr, 0, kRequestFlags, 0) : nullptr;
-    const HANDLE nowhere = ::CreateFileW(L"NUL", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    bool received = request != nullptr && nowhere != INVALID_HANDLE_VALUE;
+    const rvdl::UniqueInternet session(
+        ::InternetOpenW(L"rvdl_tool", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    const rvdl::UniqueInternet request(
+        session ? ::InternetOpenUrlW(session.get(), url, nullptr, 0, kRequestFlags, 0) : nullptr);
+    const rvz::UniqueFile nowhere(::CreateFileW(L"NUL", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    bool received = request && nowhere;
     std::vector<char> buffer(rvdl::kLargestReadBytes);
     for (DWORD read = 1, written = 0; received && read > 0;)
-        received = ::InternetReadFile(request, buffer.data(), static_cast<DWORD>(buffer.size()), &read) &&
-                   ::WriteFile(nowhere, buffer.data(), read, &written, nullptr);
-    if (nowhere != INVALID_HANDLE_VALUE) ::CloseHandle(nowhere);
-    if (request) ::InternetCloseHandle(request);
-    if (session) ::InternetCloseHandle(session);
+        received = ::InternetReadFile(request.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read) &&
+                   ::WriteFile(nowhere.get(), buffer.data(), read, &written, nullptr);
     return received ? 1 : 0;
 }
 
@@ -49,7 +45,7 @@ int wmain(int argc, wchar_t** argv) {
     folder.resize(::GetModuleFileNameW(nullptr, folder.data(), MAX_PATH));
     folder = folder.substr(0, folder.rfind(L'\\'));
     const std::wstring dll = folder + L"\\..\\..\\dist\\RAVoduza_Download.dll";
-    const HMODULE library = plain ? nullptr : ::LoadLibraryW(dll.c_str());
+    const rvz::UniqueModule library(plain ? nullptr : ::LoadLibraryW(dll.c_str()));
     if (!plain && !library) {
         std::fwprintf(stderr, L"cannot load %ls\n", dll.c_str());
         return 2;
@@ -57,16 +53,16 @@ int wmain(int argc, wchar_t** argv) {
     using SetOption = int(__stdcall*)(const wchar_t*, const wchar_t*);
     using Download = int(__stdcall*)(HWND, const wchar_t*, const wchar_t*);
     const auto setOption = reinterpret_cast<SetOption>(
-        reinterpret_cast<void*>(::GetProcAddress(library, "rvdl_SetOptionW")));
+        reinterpret_cast<void*>(::GetProcAddress(library.get(), "rvdl_SetOptionW")));
     const auto download = reinterpret_cast<Download>(
-        reinterpret_cast<void*>(::GetProcAddress(library, "rvdl_DownloadW")));
+        reinterpret_cast<void*>(::GetProcAddress(library.get(), "rvdl_DownloadW")));
     if (argc > 3) setOption(L"title", argv[3]);
     if (argc > 4) setOption(L"language", argv[4]);
 
     // The loader has its window before it downloads; Wine's start-up of a
     // program's first window is no part of the download's time.
-    const HWND host = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
-                                        nullptr, nullptr);
+    const rvz::UniqueWindow host(::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr,
+                                                   nullptr, nullptr, nullptr));
 
     LARGE_INTEGER frequency, start, end;
     ::QueryPerformanceFrequency(&frequency);
@@ -80,7 +76,5 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("result %d seconds %.3f peak_working_set_mb %.1f\n", result,
                 static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart,
                 memory.PeakWorkingSetSize / 1048576.0);
-    ::DestroyWindow(host);
-    if (library) ::FreeLibrary(library);
     return result == 1 ? 0 : 1;
 }
