@@ -10,12 +10,6 @@
 namespace rvztest {
 namespace {
 
-std::wstring TempPath() {
-    wchar_t temp[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, temp);
-    return temp;
-}
-
 // The work directories ("tkt*.tmp") in the temporary folder.
 std::vector<std::wstring> WorkDirectories() {
     std::vector<std::wstring> found;
@@ -263,10 +257,11 @@ TEST_F(Install, RealInstallerInstallsAndTheProductStarts) {
     EXPECT_EQ(WaitForEnd(), 0u);
 
     const std::wstring position = record.Read();
-    ASSERT_EQ(position.front(), L'"') << Utf8(position);
+    ASSERT_EQ(position.rfind(L'"', 0), 0u) << Utf8(position);
     const std::wstring program = position.substr(1, position.size() - 2);
     EXPECT_NE(program.find(L"\\Tarvik by Brisolt\\tarvik.exe"), std::wstring::npos) << Utf8(program);
     const std::wstring installed = program.substr(0, program.rfind(L'\\') + 1);
+    const rvz::ScopeExit uninstall([&] { RemoveTree(installed); });
     std::vector<std::string> starts;
     WaitUntil([&] { return !(starts = ReadLines(installed + L"product.log")).empty(); });
     EXPECT_EQ(starts, std::vector<std::string>{"\"" + Utf8(program) + "\" /app:Demo"});
@@ -281,7 +276,6 @@ TEST_F(Install, RealInstallerInstallsAndTheProductStarts) {
     for (const char* step : {"Download from http://127.0.0.1:", "/silent /norestart /mergetasks=autostart",
                              "Setup ended with exit code 0", "Product started: \"", "Outcome: exit code 0"})
         EXPECT_NE(text.find(step), std::string::npos) << step << " in\n" << text;
-    RemoveTree(installed);
 }
 
 // A loader built to run only the vendor's setup: signed by "Brisolt GmbH"

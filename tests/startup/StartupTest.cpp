@@ -256,9 +256,7 @@ TEST_F(NotInstalled, ConfigurationFilesOfEveryShape) {
         ::PostMessageW(wizard, WM_CLOSE, 0, 0);
         EXPECT_TRUE(loader.Wait());
     }
-    wchar_t temp[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, temp);
-    for (const std::wstring& name : ListFolder(temp))
+    for (const std::wstring& name : ListFolder(TempPath()))
         EXPECT_NE(name.rfind(L"rvc", 0), 0u) << "a copy of a configuration was left: " << Utf8(name);
 }
 

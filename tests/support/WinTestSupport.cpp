@@ -61,12 +61,16 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     }
 }
 
-TempFolder::TempFolder(const std::wstring& nameHint) {
+std::wstring TempPath() {
     wchar_t temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
+    return temp;
+}
+
+TempFolder::TempFolder(const std::wstring& nameHint) {
     static unsigned counter = 0;
     for (;;) {
-        path_ = std::wstring(temp) + nameHint + L"-" + std::to_wstring(::GetCurrentProcessId()) +
+        path_ = TempPath() + nameHint + L"-" + std::to_wstring(::GetCurrentProcessId()) +
                 L"-" + std::to_wstring(++counter) + L"\\";
         if (::CreateDirectoryW(path_.c_str(), nullptr)) return;
         if (::GetLastError() != ERROR_ALREADY_EXISTS) Fail(L"CreateDirectory " + path_);

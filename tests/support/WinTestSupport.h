@@ -26,6 +26,9 @@ std::wstring BuildFolder();
 bool WaitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = 20s);
 
+// The temporary folder, ending in a backslash.
+std::wstring TempPath();
+
 // A fresh folder under the temporary folder, removed with all it holds.
 class TempFolder {
 public:

@@ -30,25 +30,33 @@ std::wstring Fixture(const std::wstring& name) {
 
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
-// Points TMP and TEMP, which GetTempPath reads, at another folder for the
-// test's life; programs the test starts inherit it.
-class TemporaryFolderAt {
+// Gives environment variables a value for the test's life; programs the
+// test starts inherit it.
+class ScopedEnvironment {
 public:
-    explicit TemporaryFolderAt(const std::wstring& folder) {
-        for (const wchar_t* name : {L"TMP", L"TEMP"}) {
-            wchar_t value[MAX_PATH];
-            const DWORD n = ::GetEnvironmentVariableW(name, value, MAX_PATH);
-            saved_.emplace_back(name, std::wstring(value, n < MAX_PATH ? n : 0));
-            ::SetEnvironmentVariableW(name, folder.c_str());
+    ScopedEnvironment(std::initializer_list<const wchar_t*> names, const std::wstring& value) {
+        for (const wchar_t* name : names) {
+            wchar_t old[MAX_PATH];
+            const DWORD n = ::GetEnvironmentVariableW(name, old, MAX_PATH);
+            saved_.emplace_back(name, std::wstring(old, n < MAX_PATH ? n : 0));
+            ::SetEnvironmentVariableW(name, value.c_str());
         }
     }
-    ~TemporaryFolderAt() {
+    ~ScopedEnvironment() {
         for (const auto& [name, value] : saved_)
             ::SetEnvironmentVariableW(name.c_str(), value.empty() ? nullptr : value.c_str());
     }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
 
 private:
     std::vector<std::pair<std::wstring, std::wstring>> saved_;
+};
+
+// Points TMP and TEMP, which GetTempPath reads, at another folder.
+class TemporaryFolderAt : public ScopedEnvironment {
+public:
+    explicit TemporaryFolderAt(const std::wstring& folder) : ScopedEnvironment({L"TMP", L"TEMP"}, folder) {}
 };
 
 TEST(RegReadString, StringWithAndWithoutTerminatingNul) {
@@ -91,7 +99,7 @@ TEST(RegReadString, ExpandableStringsAreExpanded) {
     ScopedInstallRecord record;
     wchar_t programFiles[MAX_PATH];
     ASSERT_GT(::GetEnvironmentVariableW(L"ProgramFiles(x86)", programFiles, MAX_PATH), 0u);
-    ::SetEnvironmentVariableW(L"RVZ_TARVIK_HOME", L"D:\\Tarvik App");
+    const ScopedEnvironment home({L"RVZ_TARVIK_HOME"}, L"D:\\Tarvik App");
     const struct {
         std::wstring data;
         std::wstring read;
@@ -108,7 +116,6 @@ TEST(RegReadString, ExpandableStringsAreExpanded) {
         record.SetRaw(REG_EXPAND_SZ, row.data.c_str(), static_cast<DWORD>((row.data.size() + 1) * 2));
         EXPECT_EQ(ReadPosition(), row.read) << Utf8(row.data.substr(0, 60));
     }
-    ::SetEnvironmentVariableW(L"RVZ_TARVIK_HOME", nullptr);
 }
 
 TEST(RegReadString, MissingKeyOrValue) {
@@ -148,8 +155,7 @@ TEST(ReadIniString, MissingFileSectionOrKeyGiveTheDefault) {
 }
 
 TEST(CreateTempDirectory, TwoCallsGiveTwoEmptyDirectoriesInTheTempFolder) {
-    wchar_t temp[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, temp);
+    const std::wstring temp = rvztest::TempPath();
     const std::wstring first = CreateTempDirectory();
     const std::wstring second = CreateTempDirectory();
     ScopeExit remove([&] {
