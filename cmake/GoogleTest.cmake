@@ -11,13 +11,17 @@ include(GoogleTest)
 #                   [PROPERTIES ...]): one GoogleTest program whose cases
 # CTest lists one by one. With LANGUAGES the cases run once per user
 # interface language (LC_ALL under Wine, which they can read), prefixed
-# with the language.
+# with the language. NO_DISCOVERY: the program only; the caller adds the
+# tests that run it.
 function(ravoduza_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LANGUAGES;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(T "NO_DISCOVERY" "" "SOURCES;LIBS;LANGUAGES;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES} ${T_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
   ravoduza_target(${name})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/bin)
+  if(T_NO_DISCOVERY)
+    return()
+  endif()
   if(NOT T_LANGUAGES)
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                          PROPERTIES TIMEOUT 120 ${T_PROPERTIES})

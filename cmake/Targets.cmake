@@ -1,14 +1,19 @@
 # How every target of this project is built. Flags belong to targets, not to
 # the directory: each target calls ravoduza_target() after it is made.
-include(${CMAKE_CURRENT_LIST_DIR}/Reproducible.cmake)
 
 # ravoduza_target(TARGET [WIDE_ENTRY]): the project's definitions, warnings
 # and, with MinGW, small code and a statically linked runtime, so that the
-# programs import only system DLLs. WIDE_ENTRY: the program starts at wmain
-# or wWinMain.
+# programs import only system DLLs. Two builds of one commit give
+# byte-identical binaries, wherever their source and build folders are: no
+# time stamps, no build paths. WIDE_ENTRY: the program starts at wmain or
+# wWinMain.
 function(ravoduza_target target)
   cmake_parse_arguments(T "WIDE_ENTRY" "" "" ${ARGN})
   get_target_property(type ${target} TYPE)
+  set(binary OFF)  # a program or DLL, which is linked
+  if(type STREQUAL "EXECUTABLE" OR type STREQUAL "SHARED_LIBRARY")
+    set(binary ON)
+  endif()
   if(type STREQUAL "STATIC_LIBRARY")
     # After every library of the project on a program's link line: the
     # program's delay-import libraries (see ravoduza_delay_load).
@@ -21,24 +26,34 @@ function(ravoduza_target target)
                                _WIN32_WINNT=0x0602 WINVER=0x0602)
   endif()
   if(MSVC)
-    target_compile_options(${target} PRIVATE $<${cxx}:/W4 /utf-8>)
+    # /Brepro: hashes instead of time stamps in objects and the PE header.
+    target_compile_options(${target} PRIVATE $<${cxx}:/W4 /utf-8 /Brepro>)
+    if(binary)
+      target_link_options(${target} PRIVATE /Brepro)
+    endif()
     set_property(TARGET ${target} PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
   else()
     target_compile_options(${target} PRIVATE $<${cxx}:-Wall -Wextra>)
   endif()
   if(MINGW)
     # Small binaries: optimise for size, drop unused sections, strip symbols.
+    # __FILE__ (asserts, exceptions) names files relative to the tree; the
+    # build folder is named last so that it wins over the source folder it
+    # may lie in.
     target_compile_options(${target} PRIVATE
-      $<${cxx}:$<$<CONFIG:Release>:-Os> -ffunction-sections -fdata-sections>)
-    if(type STREQUAL "EXECUTABLE" OR type STREQUAL "SHARED_LIBRARY")
+      $<${cxx}:$<$<CONFIG:Release>:-Os> -ffunction-sections -fdata-sections>
+      $<${cxx}:-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.>
+      $<${cxx}:-ffile-prefix-map=${CMAKE_BINARY_DIR}=build>)
+    if(binary)
+      # --no-insert-timestamp: GNU ld would write the link time into the PE
+      # header (and so the checksum).
       target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++
-                          -Wl,--gc-sections $<$<CONFIG:Release>:-s>)
+                          -Wl,--gc-sections $<$<CONFIG:Release>:-s> -Wl,--no-insert-timestamp)
     endif()
     if(T_WIDE_ENTRY)
       target_link_options(${target} PRIVATE -municode)
     endif()
   endif()
-  ravoduza_reproducible(${target})
 endfunction()
 
 # ravoduza_shipped_binary(TARGET): what every shipped binary gets beyond that.
