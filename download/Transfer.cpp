@@ -409,6 +409,7 @@ private:
         URL_COMPONENTSW parts{};
         parts.dwStructSize = sizeof(parts);
         parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = 1;
+        parts.dwUserNameLength = parts.dwPasswordLength = 1;
         if (!::InternetCrackUrlW(url.c_str(), 0, 0, &parts)) {
             failure = NetworkFailure(::GetLastError());
             return nullptr;
@@ -421,8 +422,12 @@ private:
         std::wstring path = std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) +
                             std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength);
         if (path.empty()) path = L"/";
-        UniqueInternet connection(::InternetConnectW(session, host.c_str(), parts.nPort, nullptr,
-                                                     nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+        // A user name and password in the address sign in to the server.
+        const std::wstring user(parts.lpszUserName, parts.dwUserNameLength);
+        const std::wstring password(parts.lpszPassword, parts.dwPasswordLength);
+        UniqueInternet connection(::InternetConnectW(
+            session, host.c_str(), parts.nPort, user.empty() ? nullptr : user.c_str(),
+            user.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
         const DWORD secure = parts.nScheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0;
         UniqueInternet owned(connection ? ::HttpOpenRequestW(connection.get(), L"GET", path.c_str(),
                                                              nullptr, nullptr, nullptr,

@@ -292,6 +292,18 @@ TEST_F(DownloadLibrary, ServerOrProxyThatAsksToSignInGetsThePromptsAnswer) {
         }
     }
     EXPECT_TRUE(FileHoldsPattern(target, 80000));
+
+    // A user name and password in the address sign in without asking.
+    bool prompted = false;
+    const DownloadRun run = RunUrl(ServerUrl("/auth/owner/key/60000").insert(7, "owner:key@"),
+                                   [&](DialogView& view) {
+                                       if (const HWND prompt = view.WaitForPrompt()) {
+                                           prompted = true;
+                                           view.AnswerPrompt(prompt, Credentials());
+                                       }
+                                   });
+    EXPECT_EQ(run.result, 1);
+    EXPECT_FALSE(prompted);
 }
 
 TEST_F(DownloadLibrary, HttpsIsTrustedAndNeverLeftForHttp) {
