@@ -145,8 +145,12 @@ struct Transfer::Shared {
         const TransferPhase p = Phase();
         return p == TransferPhase::Busy || p == TransferPhase::Credentials;
     }
-    void SetPhase(TransferPhase p) { phase = static_cast<int>(p); }
     void Touch() { lastActivity = ::GetTickCount64(); }
+    // A new phase is activity: the stall clock starts again after a wait.
+    void SetPhase(TransferPhase p) {
+        Touch();
+        phase = static_cast<int>(p);
+    }
 
     // Under the lock: records the outcome unless one was recorded already.
     void EndLocked(const FailureDetails& details) {
@@ -502,7 +506,6 @@ private:
         if (s_.abandoned || !s_.answer) return false;
         (who == SignIn::Proxy ? proxyCredentials_ : serverCredentials_) = std::move(s_.answer);
         s_.answer.reset();
-        s_.SetPhase(TransferPhase::Connecting);
         return true;
     }
 
@@ -570,7 +573,9 @@ private:
             case EncodingVerdict::Plain: break;
         }
         const bool restart = verdict.start == BodyStart::FromZero || (offset == 0 && s_.done > 0);
-        if (restart && !Rewind()) return WriteFailure(::GetLastError());
+        if (restart) {
+            if (const DWORD error = Rewind()) return WriteFailure(error);
+        }
         s_.total = total ? static_cast<int64_t>(*total) : -1;
         s_.SetPhase(TransferPhase::Receiving);
         return Receive(request, total);
@@ -627,19 +632,17 @@ private:
         return written == bytes ? ERROR_SUCCESS : ERROR_DISK_FULL;
     }
 
-    // The server sent the whole file instead of the rest: start over.
-    bool Rewind() {
-        if (const DWORD error = writer_.Drain()) {
-            ::SetLastError(error);
-            return false;
-        }
+    // The server sent the whole file instead of the rest: start over. 0, or
+    // the error that stopped it.
+    DWORD Rewind() {
+        if (const DWORD error = writer_.Drain()) return error;
         ExclusiveLock hold(s_.lock);
+        if (!s_.file) return ERROR_CANCELLED;
         LARGE_INTEGER zero{};
-        if (!s_.file || !::SetFilePointerEx(s_.file.get(), zero, nullptr, FILE_BEGIN) ||
-            !::SetEndOfFile(s_.file.get()))
-            return false;
+        if (!::SetFilePointerEx(s_.file.get(), zero, nullptr, FILE_BEGIN) || !::SetEndOfFile(s_.file.get()))
+            return ::GetLastError();
         s_.done = 0;
-        return true;
+        return ERROR_SUCCESS;
     }
 
     // A full disk names the drive and, where known, the sizes: the file's
@@ -695,6 +698,11 @@ Transfer::Transfer(const std::wstring& url, const std::wstring& target, HWND not
     shared_->notify = notify;
     shared_->message = message;
     shared_->stallMs = stallMs;
+    // Without it no wait for a busy server or for the user would wait.
+    if (!shared_->wake) {
+        shared_->AbandonWith(ErrorFailure(Failure::Other, ::GetLastError()));
+        return;
+    }
 
     // Beside the target, so that the final rename stays on one volume.
     std::wstring folder = rvz::GetDirectoryPart(target);
@@ -767,6 +775,8 @@ void Transfer::AnswerCredentials(std::optional<Credentials> credentials) {
     ExclusiveLock hold(shared_->lock);
     if (shared_->Phase() != TransferPhase::Credentials) return;
     shared_->answer = std::move(credentials);
+    // At once, not when the worker wakes: a poll meanwhile must not ask again.
+    shared_->SetPhase(TransferPhase::Connecting);
     ::SetEvent(shared_->wake.get());
 }
 
