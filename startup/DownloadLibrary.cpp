@@ -10,13 +10,8 @@ namespace rvz {
 namespace {
 
 template <typename Fn>
-Fn OptionalExport(HMODULE module, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
-}
-
-template <typename Fn>
 Fn Export(HMODULE module, const char* name, const std::wstring& path) {
-    const Fn function = OptionalExport<Fn>(module, name);
+    const Fn function = FunctionOf<Fn>(module, name);
     if (!function)
         throw MissingLibraryError(ResString(IDS_LIBRARY_EXPORT_MISSING) + L"\r\n\r\n" + path +
                                   L"\r\n" + FromAnsi(name));
@@ -38,8 +33,8 @@ DownloadLibrary::DownloadLibrary(const std::wstring& loaderFolder) {
     }
     setOption_ = Export<SetOptionFn>(module_.get(), "rvdl_SetOption", path);
     download_ = Export<DownloadFn>(module_.get(), "rvdl_Download", path);
-    setOptionW_ = OptionalExport<SetOptionWFn>(module_.get(), "rvdl_SetOptionW");
-    downloadW_ = OptionalExport<DownloadWFn>(module_.get(), "rvdl_DownloadW");
+    setOptionW_ = FunctionOf<SetOptionWFn>(module_.get(), "rvdl_SetOptionW");
+    downloadW_ = FunctionOf<DownloadWFn>(module_.get(), "rvdl_DownloadW");
 }
 
 void DownloadLibrary::SetOption(const std::wstring& option, const std::wstring& value) const {

@@ -1,16 +1,18 @@
 #include "Display.h"
 
 #include "Handles.h"
+#include "basFiles.h"
 
 namespace rvz {
 
 namespace {
 
-// A function of user32 that older Windows lacks; null there.
-template <typename Function>
-Function User32Function(const char* name) {
-    return reinterpret_cast<Function>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name)));
+// user32, to look up functions that older Windows lacks. Loaded here: the
+// loader loads it only when it first calls into it, which may not have
+// happened yet.
+HMODULE User32() {
+    static const UniqueModule user32 = LoadSystemLibrary(L"user32.dll");
+    return user32.get();
 }
 
 }  // namespace
@@ -20,14 +22,14 @@ void DeclareDpiAwareness() {
     // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2 (Windows 10 1703), spelled
     // out for headers that predate it.
     const auto perMonitorV2 = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4));
-    const auto setContext = User32Function<SetContext>("SetProcessDpiAwarenessContext");
+    const auto setContext = FunctionOf<SetContext>(User32(), "SetProcessDpiAwarenessContext");
     if (setContext && setContext(perMonitorV2)) return;
     ::SetProcessDPIAware();
 }
 
 int WindowDpi(HWND window) {
     using GetDpi = UINT(WINAPI*)(HWND);
-    static const auto getDpi = User32Function<GetDpi>("GetDpiForWindow");
+    static const auto getDpi = FunctionOf<GetDpi>(User32(), "GetDpiForWindow");
     if (getDpi && window) {
         if (const UINT dpi = getDpi(window)) return static_cast<int>(dpi);
     }

@@ -16,17 +16,17 @@ namespace {
 
 // wintrust.dll and crypt32.dll are no static imports of the loader: they are
 // loaded for the check, from the system folder only.
-UniqueModule LoadSystemLibrary(const wchar_t* name) {
-    UniqueModule module = LoadLibraryFromPath(SystemFolder() + L"\\" + name);
+UniqueModule LoadOrThrow(const wchar_t* name) {
+    UniqueModule module = LoadSystemLibrary(name);
     if (!module) ThrowLastError(std::wstring(L"Could not load ") + name);
     return module;
 }
 
 template <typename Function>
 Function* Entry(const UniqueModule& module, const char* name) {
-    const FARPROC address = ::GetProcAddress(module.get(), name);
-    if (!address) ThrowLastError(L"Missing system function " + FromAnsi(name));
-    return reinterpret_cast<Function*>(reinterpret_cast<void*>(address));
+    Function* const function = FunctionOf<Function*>(module.get(), name);
+    if (!function) ThrowLastError(L"Missing system function " + FromAnsi(name));
+    return function;
 }
 
 // A member per system function: a pointer of the function's own type, named
@@ -36,8 +36,8 @@ Function* Entry(const UniqueModule& module, const char* name) {
 
 // The trust and certificate functions one check calls.
 struct TrustApi {
-    UniqueModule wintrust = LoadSystemLibrary(L"wintrust.dll");
-    UniqueModule crypt32 = LoadSystemLibrary(L"crypt32.dll");
+    UniqueModule wintrust = LoadOrThrow(L"wintrust.dll");
+    UniqueModule crypt32 = LoadOrThrow(L"crypt32.dll");
     RVZ_SYSTEM_FUNCTION(wintrust, WinVerifyTrust);
     RVZ_SYSTEM_FUNCTION(wintrust, WTHelperProvDataFromStateData);
     RVZ_SYSTEM_FUNCTION(wintrust, WTHelperGetProvSignerFromChain);

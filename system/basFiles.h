@@ -160,6 +160,17 @@ std::wstring SystemFolder() noexcept;
 UniqueModule LoadLibraryFromPath(const std::wstring& path) noexcept;
 // The same, looking SetDefaultDllDirectories up in the given module.
 UniqueModule LoadLibraryFromPath(const std::wstring& path, HMODULE provider) noexcept;
+// Loads the system DLL `name` (say L"user32.dll") from the system folder, as
+// LoadLibraryFromPath does. Null, with GetLastError set, when it cannot.
+UniqueModule LoadSystemLibrary(const wchar_t* name) noexcept;
+
+// The function `name` of `module` as a pointer of the type `Function`; null
+// when the module (or the module's version) lacks it.
+template <typename Function>
+Function FunctionOf(HMODULE module, const char* name) noexcept {
+    const FARPROC address = module ? ::GetProcAddress(module, name) : nullptr;
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(address));
+}
 
 // True when a file (of any length) exists at the path. Never throws.
 bool FileExists(const std::wstring& path);

@@ -143,8 +143,7 @@ using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
 // SetDefaultDllDirectories from the module, where it has it: Windows 7 has it
 // only with update KB2533623, so the loader must not import it.
 SetDefaultDllDirectoriesFn FindSetDefaultDllDirectories(HMODULE provider) {
-    const FARPROC address = provider ? ::GetProcAddress(provider, "SetDefaultDllDirectories") : nullptr;
-    return reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(address));
+    return FunctionOf<SetDefaultDllDirectoriesFn>(provider, "SetDefaultDllDirectories");
 }
 
 std::wstring MarkerPath(const std::wstring& directory) {
@@ -333,6 +332,16 @@ UniqueModule LoadLibraryFromPath(const std::wstring& path, HMODULE provider) noe
     const DWORD flags = FindSetDefaultDllDirectories(provider) ? LOAD_LIBRARY_SEARCH_SYSTEM32
                                                                : LOAD_WITH_ALTERED_SEARCH_PATH;
     return UniqueModule(::LoadLibraryExW(path.c_str(), nullptr, flags));
+}
+
+UniqueModule LoadSystemLibrary(const wchar_t* name) noexcept {
+    const std::wstring folder = SystemFolder();
+    // Never a bare name, nor one from the current drive's root.
+    if (folder.empty()) {
+        ::SetLastError(ERROR_PATH_NOT_FOUND);
+        return UniqueModule();
+    }
+    return LoadLibraryFromPath(folder + L"\\" + name);
 }
 
 std::vector<WIN32_FIND_DATAW> FindEntries(const std::wstring& pattern) {
