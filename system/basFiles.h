@@ -77,7 +77,7 @@ class WorkDirectory {
 public:
     WorkDirectory() = default;  // none: Remove does nothing
     WorkDirectory(WorkDirectory&& other) noexcept;
-    WorkDirectory& operator=(WorkDirectory&& other) noexcept;
+    WorkDirectory& operator=(WorkDirectory&&) = delete;
     ~WorkDirectory();
 
     // Full path without a trailing backslash; empty once removed.

@@ -101,12 +101,13 @@ void DeleteTree(const std::wstring& folder);
 // never followed, so only the folder's own files go) or a folder with what
 // it holds.
 void DeleteEntry(const std::wstring& path, DWORD attributes) {
+    // Windows removes no read-only file or folder.
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         DeleteTree(path);
         return;
     }
-    if (attributes & FILE_ATTRIBUTE_READONLY)
-        ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     if (attributes & FILE_ATTRIBUTE_DIRECTORY)
         ::RemoveDirectoryW(path.c_str());
     else
@@ -215,15 +216,6 @@ std::wstring CreateTempDirectory() {
 // The moved-from object must own no path, or it would remove the directory.
 WorkDirectory::WorkDirectory(WorkDirectory&& other) noexcept
     : path_(std::exchange(other.path_, {})), marker_(std::move(other.marker_)) {}
-
-WorkDirectory& WorkDirectory::operator=(WorkDirectory&& other) noexcept {
-    if (this != &other) {
-        Remove();
-        path_ = std::exchange(other.path_, {});
-        marker_ = std::move(other.marker_);
-    }
-    return *this;
-}
 
 WorkDirectory::~WorkDirectory() { Remove(); }
 
