@@ -43,7 +43,7 @@ std::optional<std::wstring> PublisherRefusal(const std::wstring& setupPath) {
 }
 
 // The steps inside the work directory; it is gone when this returns or throws.
-// The outcome when the road ends here; nothing when the product is installed.
+// The outcome when the road ends here; nothing once the setup has run.
 std::optional<ExitCode> DownloadAndRunSetup(const DownloadLibrary& library, bool autostart,
                                             RunLog& log) {
     // Loaders that were killed or lost their power left theirs.

@@ -1,6 +1,8 @@
 #include "RoadLock.h"
 
+#include "DialogIds.h"
 #include "WinError.h"
+#include "frmInstaller.h"
 
 #include <string>
 
@@ -11,7 +13,7 @@ namespace {
 // Per session: the loader runs elevated in the user's session.
 constexpr wchar_t kMutexName[] = L"Local\\RAVoduza.InstallRoad";
 // The windows a loader shows on its road, by their class names.
-constexpr const wchar_t* kRoadWindowClasses[] = {L"RAVoduzaInstaller", L"RAVoduzaDownloadDialog"};
+constexpr const wchar_t* kRoadWindowClasses[] = {kWizardClassName, rvdl::kDialogClass};
 
 }  // namespace
 
@@ -27,9 +29,7 @@ std::optional<RoadLock> RoadLock::Take() {
 void BringOtherLoaderToFront() {
     for (const wchar_t* className : kRoadWindowClasses) {
         const HWND window = ::FindWindowW(className, nullptr);
-        if (!window || !::IsWindowVisible(window) || ::GetWindowThreadProcessId(window, nullptr) ==
-                                                          ::GetCurrentThreadId())
-            continue;
+        if (!window || !::IsWindowVisible(window)) continue;
         if (::IsIconic(window)) ::ShowWindow(window, SW_RESTORE);
         ::SetForegroundWindow(window);
         return;

@@ -156,7 +156,8 @@ void ShowMessage(const std::wstring& text, UINT icon, RunLog& log) {
 }
 
 void ReportUnexpectedError(const std::exception& error) {
-    ::MessageBoxW(nullptr, FromUtf8(error.what()).c_str(), kApplicationTitle, MB_OK | MB_ICONERROR);
+    RunLog none;  // no road has begun: nothing to log into
+    ShowMessage(FromUtf8(error.what()), MB_ICONERROR, none);
 }
 
 ExitCode RunLoader() {

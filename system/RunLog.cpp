@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -13,7 +14,7 @@ namespace rvz {
 namespace {
 
 constexpr wchar_t kPrefix[] = L"RAVoduza-";
-constexpr size_t kPrefixLength = 9;
+constexpr size_t kPrefixLength = std::size(kPrefix) - 1;
 constexpr size_t kStampLength = 15;  // yyyymmdd-hhmmss
 
 // Where a log's name puts it among the others: the time in its name, then its

@@ -19,7 +19,6 @@ namespace rvz {
 
 namespace {
 
-constexpr wchar_t kClassName[] = L"RAVoduzaInstaller";
 // A fixed border, no resizing; a minimise box is harmless and handy.
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 
@@ -230,7 +229,7 @@ void FrmInstaller::RegisterWindowClass(HINSTANCE instance) {
     windowClass.hInstance = instance;
     windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    windowClass.lpszClassName = kClassName;
+    windowClass.lpszClassName = kWizardClassName;
     // The program icon's two images. Shared icons: the system owns them.
     windowClass.hIcon = static_cast<HICON>(
         ::LoadImageW(instance, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, 32, 32, LR_SHARED));
@@ -277,7 +276,7 @@ void FrmInstaller::Form_Load() {
     SetText(hwnd(), InstallerCaption(appName_));
     lblTitle_.SetCaption(InstallerTitle(appName_, text));
     lblInfo_.SetCaption(InstallerInfo(appName_, text));
-    for (const Control* control : {&fraSettings_, &chkAutostart_, &cmdInstall_, &cmdCancel_})
+    for (const Control* control : Controls())
         SetText(control->hwnd, ResString(TagToStringId(control->design.tag)));
     ::InvalidateRect(hwnd(), nullptr, FALSE);
 }

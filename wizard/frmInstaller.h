@@ -6,6 +6,9 @@
 
 namespace rvz {
 
+// The wizard window's class, by which another loader finds it.
+constexpr wchar_t kWizardClassName[] = L"RAVoduzaInstaller";
+
 enum class WizardAnswer {
     InstallWithAutostart,     // Install, the box checked (or grayed)
     InstallWithoutAutostart,  // Install, the box cleared
