@@ -59,6 +59,10 @@ bool StartsWithNoCase(std::wstring_view text, std::wstring_view prefix) {
     return true;
 }
 
+bool EqualsNoCase(std::wstring_view text, std::wstring_view other) {
+    return text.size() == other.size() && StartsWithNoCase(text, other);
+}
+
 // Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
 int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day) {
     year -= month <= 2;
@@ -219,9 +223,7 @@ uint64_t BusyWaitMs(uint64_t askedSeconds, double random) {
 
 EncodingVerdict JudgeEncoding(std::wstring_view contentEncoding, bool decoding) {
     contentEncoding = Trim(contentEncoding);
-    const auto is = [&](std::wstring_view name) {
-        return contentEncoding.size() == name.size() && StartsWithNoCase(contentEncoding, name);
-    };
+    const auto is = [&](std::wstring_view name) { return EqualsNoCase(contentEncoding, name); };
     if (contentEncoding.empty() || is(L"identity")) return EncodingVerdict::Plain;
     // WinINet decodes these two only (Wine not even x-gzip).
     if (decoding && (is(L"gzip") || is(L"deflate"))) return EncodingVerdict::Decoded;
@@ -232,7 +234,7 @@ bool IsLoopbackHost(std::wstring_view host) {
     // The host as HostOfUrl gives it: a port may follow.
     if (!host.empty() && host.front() == L'[') return StartsWithNoCase(host, L"[::1]");
     host = host.substr(0, host.find(L':'));
-    return StartsWithNoCase(host, L"127.") || (host.size() == 9 && StartsWithNoCase(host, L"localhost"));
+    return StartsWithNoCase(host, L"127.") || EqualsNoCase(host, L"localhost");
 }
 
 std::wstring RangeHeader(uint64_t offset) {
