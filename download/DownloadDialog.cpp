@@ -453,15 +453,15 @@ void DownloadDialog::OnPaint() {
 }
 
 HBRUSH DownloadDialog::OnColorStatic(HDC dc, HWND control) {
-    const int id = ::GetDlgCtrlID(control);
-    COLORREF color = kTextColor;
-    if (id == kHeadingId) color = failed_ ? kFailedColor : kHeadingColor;
-    if (id == kSourceId || id == kRateId) color = kQuietColor;
     if (rvz::HighContrastOn()) {
         ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
         ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
         return ::GetSysColorBrush(COLOR_WINDOW);
     }
+    const int id = ::GetDlgCtrlID(control);
+    COLORREF color = kTextColor;
+    if (id == kHeadingId) color = failed_ ? kFailedColor : kHeadingColor;
+    if (id == kSourceId || id == kRateId) color = kQuietColor;
     ::SetTextColor(dc, color);
     ::SetBkColor(dc, kPageColor);
     return static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
