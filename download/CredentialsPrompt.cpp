@@ -2,23 +2,22 @@
 
 #include "DialogIds.h"
 
+#include <cstddef>
+#include <vector>
+
 namespace rvdl {
 
 namespace {
 
 // A dialog template built in memory: the texts come from the language
-// file, so a resource template would need them patched in anyway. Texts
-// are cut to kMaxText characters, so the template always fits.
-constexpr size_t kMaxText = 400;
-
+// file, so a resource template would need them patched in anyway. The
+// vector's storage is aligned for any type, as DLGTEMPLATE needs.
 class DialogTemplate {
 public:
     DialogTemplate(const std::wstring& title, short width, short height) {
-        AddDword(DS_MODALFRAME | DS_SETFONT | DS_SHELLFONT | DS_CENTER | WS_POPUP | WS_CAPTION |
-                 WS_SYSMENU);
+        AddDword(DS_MODALFRAME | DS_SHELLFONT | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU);
         AddDword(0);  // extended style
-        count_ = size_;
-        Add(0);  // items, counted as they are added
+        Add(0);       // items, counted as they are added
         for (short value : {short{0}, short{0}, width, height}) Add(static_cast<WORD>(value));
         Add(0);  // no menu
         Add(0);  // the standard dialog class
@@ -28,8 +27,8 @@ public:
     }
 
     void AddItem(WORD atom, int id, DWORD style, RECT rect, const wchar_t* text) {
-        ++words_[count_];
-        if (size_ % 2) Add(0);  // items start on a DWORD boundary
+        ++words_[kItemCount];
+        if (words_.size() % 2) Add(0);  // items start on a DWORD boundary
         AddDword(WS_CHILD | WS_VISIBLE | style);
         AddDword(0);
         for (LONG value : {rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top})
@@ -41,23 +40,23 @@ public:
         Add(0);  // no creation data
     }
 
-    const DLGTEMPLATE* get() const { return reinterpret_cast<const DLGTEMPLATE*>(words_); }
+    const DLGTEMPLATE* get() const { return reinterpret_cast<const DLGTEMPLATE*>(words_.data()); }
 
 private:
-    void Add(WORD word) { words_[size_++] = word; }
+    // The header's item count, in words from the start.
+    static constexpr size_t kItemCount = offsetof(DLGTEMPLATE, cdit) / sizeof(WORD);
+
+    void Add(WORD word) { words_.push_back(word); }
     void AddDword(DWORD value) {
         Add(LOWORD(value));
         Add(HIWORD(value));
     }
     void AddText(const wchar_t* text) {
-        for (size_t i = 0; text[i] && i < kMaxText; ++i) Add(text[i]);
+        for (; *text; ++text) Add(*text);
         Add(0);
     }
 
-    // Seven items and the header, each with a text of at most kMaxText.
-    alignas(DWORD) WORD words_[8 * (kMaxText + 16)] = {};
-    size_t size_ = 0;
-    size_t count_ = 0;
+    std::vector<WORD> words_;
 };
 
 constexpr WORD kButton = 0x0080;

@@ -25,6 +25,12 @@ constexpr int kHeight = 212;
 constexpr int kButtonWidth = 92;
 constexpr int kButtonHeight = 26;
 constexpr int kButtonGap = 8;
+constexpr int kRight = kWidth - kMargin;
+constexpr int kFiguresSplit = kWidth / 2 + 40;  // between the amount and the rate
+constexpr int kButtonTop = kFooterTop + (kHeight - kFooterTop - kButtonHeight) / 2;
+constexpr int kButtonBottom = kButtonTop + kButtonHeight;
+constexpr int kCancelLeft = kRight - kButtonWidth;
+constexpr int kRetryLeft = kCancelLeft - kButtonGap - kButtonWidth;
 
 constexpr COLORREF kPageColor = RGB(255, 255, 255);
 constexpr COLORREF kBandColor = RGB(240, 240, 240);
@@ -36,6 +42,27 @@ constexpr COLORREF kTextColor = RGB(0, 0, 0);
 
 constexpr DWORD kLabelStyle = WS_CHILD | WS_VISIBLE | SS_NOPREFIX | SS_ENDELLIPSIS;
 constexpr DWORD kButtonStyle = WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON;
+
+// Every control, in tab order, with its place in units of 1/96 inch: the
+// one source of the layout at any DPI.
+struct ControlDesign {
+    const wchar_t* windowClass;
+    int id;
+    DWORD style;
+    RECT place;
+};
+
+constexpr ControlDesign kControls[] = {
+    {L"STATIC", kHeadingId, kLabelStyle, {kMargin, 20, kRight, 48}},
+    {L"STATIC", kSourceId, kLabelStyle, {kMargin, 50, kRight, 70}},
+    {PROGRESS_CLASSW, kProgressId, WS_CHILD | WS_VISIBLE, {kMargin, 86, kRight, 104}},
+    {L"STATIC", kAmountId, kLabelStyle, {kMargin, 114, kFiguresSplit, 134}},
+    {L"STATIC", kRateId, kLabelStyle | SS_RIGHT, {kFiguresSplit, 114, kRight, 134}},
+    // Shown instead of the bar and the figures when the download failed.
+    {L"STATIC", kMessageId, WS_CHILD | SS_NOPREFIX | SS_LEFT, {kMargin, 84, kRight, 150}},
+    {L"BUTTON", kRetryId, kButtonStyle, {kRetryLeft, kButtonTop, kRetryLeft + kButtonWidth, kButtonBottom}},
+    {L"BUTTON", kCancelId, kButtonStyle | WS_VISIBLE, {kCancelLeft, kButtonTop, kRight, kButtonBottom}},
+};
 
 // The module that holds the dialog's code, its window class and manifest.
 HMODULE OwnModule() {
@@ -155,9 +182,8 @@ bool DownloadDialog::Create() {
     const HWND window = CreateWindowOf(exStyle, request_.title.c_str(), style, 0, 0, 0, 0,
                                        request_.owner);
     if (!window) return false;
-    dpi_ = rvz::WindowDpi(window);
-    CreateFonts();
     CreateControls();
+    Layout(rvz::WindowDpi(window));
     Place();
 
     wchar_t program[MAX_PATH];
@@ -170,45 +196,13 @@ bool DownloadDialog::Create() {
 }
 
 void DownloadDialog::CreateControls() {
-    struct Control {
-        const wchar_t* windowClass;
-        int id;
-        DWORD style;
-        RECT rect;
-        std::wstring text;
-    };
-    const int right = kWidth - kMargin;
-    const int half = kWidth / 2;
-    const int buttonTop = kFooterTop + (kHeight - kFooterTop - kButtonHeight) / 2;
-    const int cancelLeft = right - kButtonWidth;
-    const int retryLeft = cancelLeft - kButtonGap - kButtonWidth;
-    const Control controls[] = {
-        {L"STATIC", kHeadingId, kLabelStyle, {kMargin, 20, right, 48},
-         texts_.Format(TextId::Heading, {{L"file", fileName_}})},
-        {L"STATIC", kSourceId, kLabelStyle, {kMargin, 50, right, 70},
-         texts_.Format(TextId::Source, {{L"host", host_}})},
-        {PROGRESS_CLASSW, kProgressId, WS_CHILD | WS_VISIBLE, {kMargin, 86, right, 104}, L""},
-        {L"STATIC", kAmountId, kLabelStyle, {kMargin, 114, half + 40, 134}, L""},
-        {L"STATIC", kRateId, kLabelStyle | SS_RIGHT, {half + 40, 114, right, 134}, L""},
-        // Shown instead of the bar and the figures when the download failed.
-        {L"STATIC", kMessageId, WS_CHILD | SS_NOPREFIX | SS_LEFT, {kMargin, 84, right, 150},
-         L""},
-        {L"BUTTON", kRetryId, kButtonStyle,
-         {retryLeft, buttonTop, retryLeft + kButtonWidth, buttonTop + kButtonHeight},
-         texts_.Get(TextId::Retry)},
-        {L"BUTTON", kCancelId, kButtonStyle | WS_VISIBLE,
-         {cancelLeft, buttonTop, right, buttonTop + kButtonHeight}, texts_.Get(TextId::Cancel)},
-    };
-    for (const Control& control : controls) {
-        const HWND window = ::CreateWindowExW(
-            0, control.windowClass, control.text.c_str(), control.style, Scale(control.rect.left),
-            Scale(control.rect.top), Scale(control.rect.right - control.rect.left),
-            Scale(control.rect.bottom - control.rect.top), hwnd(),
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), OwnModule(), nullptr);
-        const HFONT font = control.id == kHeadingId ? headingFont_.get() : font_.get();
-        ::SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    }
-    footerTop_ = Scale(kFooterTop);
+    for (const ControlDesign& control : kControls)
+        ::CreateWindowExW(0, control.windowClass, L"", control.style, 0, 0, 0, 0, hwnd(),
+                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), OwnModule(), nullptr);
+    SetText(kHeadingId, texts_.Format(TextId::Heading, {{L"file", fileName_}}));
+    SetText(kSourceId, texts_.Format(TextId::Source, {{L"host", host_}}));
+    SetText(kRetryId, texts_.Get(TextId::Retry));
+    SetText(kCancelId, texts_.Get(TextId::Cancel));
 }
 
 void DownloadDialog::CreateFonts() {
@@ -223,25 +217,26 @@ void DownloadDialog::CreateFonts() {
     headingFont_.reset(::CreateFontIndirectW(&font));
 }
 
-void DownloadDialog::OnDpiChanged(int dpi, const RECT& suggested) {
-    // Every part keeps its place and size in units of 1/96 inch.
-    const int old = dpi_;
+void DownloadDialog::Layout(int dpi) {
     dpi_ = dpi;
+    // The old fonts go at the end, once no control uses them any more.
     const rvz::UniqueFont oldFont(font_.release()), oldHeadingFont(headingFont_.release());
     CreateFonts();
-    for (HWND child = ::GetWindow(hwnd(), GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
-        RECT rect;
-        ::GetWindowRect(child, &rect);
-        ::MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&rect), 2);
-        ::SetWindowPos(child, nullptr, ::MulDiv(rect.left, dpi, old), ::MulDiv(rect.top, dpi, old),
-                       ::MulDiv(rect.right - rect.left, dpi, old), ::MulDiv(rect.bottom - rect.top, dpi, old),
-                       SWP_NOZORDER | SWP_NOACTIVATE);
-        const HFONT font = ::GetDlgCtrlID(child) == kHeadingId ? headingFont_.get() : font_.get();
-        ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    for (const ControlDesign& control : kControls) {
+        const RECT& place = control.place;
+        const HWND window = Control(control.id);
+        ::SetWindowPos(window, nullptr, Scale(place.left), Scale(place.top), Scale(place.right - place.left),
+                       Scale(place.bottom - place.top), SWP_NOZORDER | SWP_NOACTIVATE);
+        const HFONT font = control.id == kHeadingId ? headingFont_.get() : font_.get();
+        ::SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     }
     footerTop_ = Scale(kFooterTop);
+}
+
+void DownloadDialog::OnDpiChanged(int dpi, const RECT& suggested) {
     ::SetWindowPos(hwnd(), nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
                    suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    Layout(dpi);
     ::InvalidateRect(hwnd(), nullptr, TRUE);
 }
 
@@ -458,15 +453,15 @@ void DownloadDialog::OnPaint() {
 }
 
 HBRUSH DownloadDialog::OnColorStatic(HDC dc, HWND control) {
-    const int id = ::GetDlgCtrlID(control);
-    COLORREF color = kTextColor;
-    if (id == kHeadingId) color = failed_ ? kFailedColor : kHeadingColor;
-    if (id == kSourceId || id == kRateId) color = kQuietColor;
     if (rvz::HighContrastOn()) {
         ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
         ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
         return ::GetSysColorBrush(COLOR_WINDOW);
     }
+    const int id = ::GetDlgCtrlID(control);
+    COLORREF color = kTextColor;
+    if (id == kHeadingId) color = failed_ ? kFailedColor : kHeadingColor;
+    if (id == kSourceId || id == kRateId) color = kQuietColor;
     ::SetTextColor(dc, color);
     ::SetBkColor(dc, kPageColor);
     return static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));

@@ -40,8 +40,10 @@ private:
     void OnHandlerFailed() noexcept { End(false); }
 
     bool Create();
+    void CreateControls();             // every control, unplaced, with its first text
     void CreateFonts();                // the message font and the heading's, at dpi_
-    void CreateControls();
+    // Places every control at the DPI and gives it its font.
+    void Layout(int dpi);
     void Place();
     HWND Control(int id) const { return ::GetDlgItem(hwnd(), id); }
     void SetText(int id, const std::wstring& text);
