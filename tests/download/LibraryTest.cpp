@@ -478,6 +478,39 @@ TEST_F(DownloadLibrary, EscapeCancelsLikeTheButton) {
     ExpectNothingLeft();
 }
 
+TEST_F(DownloadLibrary, MovesBetweenMonitorsKeepEveryControlWhereDesigned) {
+    // The places at 144 dpi, reached at once and by way of 120 and back.
+    std::vector<RECT> direct;
+    std::vector<RECT> roundabout;
+    const DownloadRun run = Run("/hang", [&](DialogView& view) {
+        const HWND dialog = view.window();
+        const auto moveTo = [&](int dpi) {
+            RECT suggested;
+            ::GetWindowRect(dialog, &suggested);
+            ::SendMessageW(dialog, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        };
+        const auto places = [&] {
+            std::vector<RECT> found;
+            for (HWND child = ::GetWindow(dialog, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+                RECT place;
+                ::GetWindowRect(child, &place);
+                ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
+                found.push_back(place);
+            }
+            return found;
+        };
+        moveTo(144);
+        direct = places();
+        for (int dpi : {120, 144, 120, 144}) moveTo(dpi);
+        roundabout = places();
+        view.Press(rvdl::kCancelId);
+    });
+    EXPECT_EQ(run.result, 0);
+    ASSERT_EQ(roundabout.size(), direct.size());
+    for (size_t i = 0; i < direct.size(); ++i)
+        EXPECT_TRUE(::EqualRect(&direct[i], &roundabout[i])) << "control " << i;
+}
+
 TEST_F(DownloadLibrary, FailureRemovesAFileThatWasAlreadyThere) {
     rvztest::WriteFileBytes(target, "an older download");
     EXPECT_EQ(Run("/status/404").result, 0);
