@@ -225,6 +225,9 @@ TEST_F(Install, SetupHeldByAScannerStartsOnceReleased) {
                 IDOK);
     EXPECT_EQ(WaitForEnd(), 0u);
     EXPECT_EQ(ReadLines(SetupLog()).size(), 1u);
+    const auto calls = run.LibraryCalls();
+    const std::string held = "Held|" + Utf8(WorkDirectoryOfSetup()) + "\\tarvik.exe";
+    EXPECT_TRUE(std::find(calls.begin(), calls.end(), held) != calls.end()) << "the scanner never held the setup";
     WaitUntil([&] { return !ProductStarts().empty(); });
     EXPECT_EQ(ProductStarts().size(), 1u);
     ExpectNoWorkDirectoryLeft();
