@@ -10,11 +10,11 @@
 namespace rvztest {
 namespace {
 
-// The work directories ("tkt*.tmp") in the temporary folder.
-std::vector<std::wstring> WorkDirectories() {
+// The work directories ("tkt*.tmp") in a temporary folder.
+std::vector<std::wstring> WorkDirectories(const std::wstring& temp = TempPath()) {
     std::vector<std::wstring> found;
-    for (const std::wstring& name : ListFolder(TempPath()))
-        if (name.rfind(L"tkt", 0) == 0 && PathExists(TempPath() + name + L"\\")) found.push_back(name);
+    for (const std::wstring& name : ListFolder(temp))
+        if (name.rfind(L"tkt", 0) == 0 && PathExists(temp + name + L"\\")) found.push_back(name);
     std::sort(found.begin(), found.end());
     return found;
 }
@@ -236,18 +236,19 @@ TEST_F(Install, SetupHeldByAScannerStartsOnceReleased) {
 // Work directories that killed loaders left (marked, nobody holds the mark)
 // go; a folder of the same pattern that is not the loader's stays.
 TEST_F(Install, AbandonedWorkDirectoriesOfEarlierLoadersAreRemoved) {
-    const std::wstring abandoned = TempPath() + L"tkt9abc.tmp";
-    const std::wstring foreign = TempPath() + L"tkt9abd.tmp";
+    TempFolder temp(L"rvz abandoned");
+    const std::wstring abandoned = temp.path() + L"tkt9abc.tmp";
+    const std::wstring foreign = temp.path() + L"tkt9abd.tmp";
     for (const std::wstring& folder : {abandoned, foreign}) ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
     WriteFileBytes(abandoned + L"\\RAVoduza.lock", "");
     WriteFileBytes(abandoned + L"\\tarvik.exe", "half a download");
     WriteFileBytes(foreign + L"\\data.bin", "someone else's");
 
-    PressButton(StartLoader(), IDOK);
+    PressButton(StartLoader(L"install", {L"TMP=" + temp.path(), L"TEMP=" + temp.path()}), IDOK);
     EXPECT_EQ(WaitForEnd(), 0u);
     EXPECT_FALSE(PathExists(abandoned));
     EXPECT_TRUE(PathExists(foreign + L"\\data.bin"));
-    RemoveTree(foreign);
+    EXPECT_EQ(WorkDirectories(temp.path()), std::vector<std::wstring>{L"tkt9abd.tmp"}) << "only the foreign folder stays";
     ExpectNoWorkDirectoryLeft();
 }
 
