@@ -255,6 +255,9 @@ TEST_F(Install, AbandonedWorkDirectoriesOfEarlierLoadersAreRemoved) {
 // The whole road with a real installer (NSIS): it installs into a folder
 // with blanks and writes a quoted record; the run's log tells the story.
 TEST_F(Install, RealInstallerInstallsAndTheProductStarts) {
+    const std::wstring installed = NsisSetupFolder();
+    RemoveTree(installed);
+    const rvz::ScopeExit uninstall([&] { RemoveTree(installed); });
     CopyFileOrThrow(BuildFolder() + L"tests\\fixtures\\tarvik_nsis_setup.exe", run.folder() + L"rvdl_source.bin");
     const auto logsBefore = ListFolder(TempPath());
     PressButton(StartLoader(), IDOK);
@@ -264,8 +267,6 @@ TEST_F(Install, RealInstallerInstallsAndTheProductStarts) {
     ASSERT_EQ(position.rfind(L'"', 0), 0u) << Utf8(position);
     const std::wstring program = position.substr(1, position.size() - 2);
     EXPECT_NE(program.find(L"\\Tarvik by Brisolt\\tarvik.exe"), std::wstring::npos) << Utf8(program);
-    const std::wstring installed = program.substr(0, program.rfind(L'\\') + 1);
-    const rvz::ScopeExit uninstall([&] { RemoveTree(installed); });
     std::vector<std::string> starts;
     WaitUntil([&] { return !(starts = ReadLines(installed + L"product.log")).empty(); });
     EXPECT_EQ(starts, std::vector<std::string>{"\"" + Utf8(program) + "\" /app:Demo"});

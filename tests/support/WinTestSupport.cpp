@@ -295,4 +295,11 @@ std::wstring ScopedInstallRecord::Read() const {
     return data;
 }
 
+std::wstring NsisSetupFolder() {
+    wchar_t programFiles[MAX_PATH];
+    const DWORD n = ::GetEnvironmentVariableW(L"ProgramFiles", programFiles, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) Fail(L"GetEnvironmentVariable ProgramFiles");
+    return programFiles + std::wstring(L"\\Tarvik by Brisolt\\");
+}
+
 }  // namespace rvztest

@@ -101,4 +101,8 @@ public:
     std::wstring Read() const;
 };
 
+// Where the NSIS fixture (tarvik_nsis_setup.exe) installs: Program Files of
+// its architecture, which is the tests' own. Ends in a backslash.
+std::wstring NsisSetupFolder();
+
 }  // namespace rvztest

@@ -542,10 +542,7 @@ TEST(RunLog, AFolderThatCannotBeUsedLeavesTheLogOff) {
 // names the program that starts.
 TEST(RunAndWait, RealSetupInstallsWithTheLoadersSwitches) {
     ScopedInstallRecord record;
-    // Program Files of the setup's architecture, which is the test's own.
-    wchar_t programFiles[MAX_PATH];
-    ASSERT_GT(::GetEnvironmentVariableW(L"ProgramFiles", programFiles, MAX_PATH), 0u);
-    const std::wstring installed = programFiles + std::wstring(L"\\Tarvik by Brisolt\\");
+    const std::wstring installed = NsisSetupFolder();
     RemoveTree(installed);
     ScopeExit uninstall([&] { RemoveTree(installed); });
 
