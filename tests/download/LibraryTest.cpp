@@ -367,8 +367,8 @@ TEST_F(DownloadLibrary, FailureIsAnnouncedWhenItAppears) {
     const HWINEVENTHOOK hook = ::SetWinEventHook(EVENT_SYSTEM_ALERT, EVENT_SYSTEM_ALERT, nullptr, NoteAlert,
                                                  ::GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
     ASSERT_NE(hook, nullptr);
+    const rvz::ScopeExit unhook([&] { ::UnhookWinEvent(hook); });
     const DownloadRun run = Run("/status/404");
-    ::UnhookWinEvent(hook);
     EXPECT_EQ(run.failures, std::vector<std::wstring>{L"The file was not found on the server (404 Not Found)."});
     EXPECT_EQ(alerts, (std::vector<std::pair<int, std::wstring>>{{rvdl::kMessageId, run.failures.at(0)}}));
 }

@@ -159,15 +159,13 @@ std::vector<std::wstring> AccessibleNames(HWND window) {
 
 TEST(Wizard, ScreenReaderReadsEveryTextInReadingOrder) {
     ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));
-    {
-        WizardRun run(L"Demo");
-        EXPECT_EQ(AccessibleNames(run.wizard()),
-                  (std::vector<std::wstring>{L"Tarvik + Demo Setup wizard", kInfoDemo, L"Settings",
-                                             L"Start Tarvik with Windows", L"Install >", L"Cancel"}));
-        // The names cost no pixel: the labels show as designed.
-        ExpectLabels(run.wizard(), L"Tarvik + Demo Setup wizard", kInfoDemo);
-    }
-    ::CoUninitialize();
+    const rvz::ScopeExit uninitialize([] { ::CoUninitialize(); });
+    WizardRun run(L"Demo");
+    EXPECT_EQ(AccessibleNames(run.wizard()),
+              (std::vector<std::wstring>{L"Tarvik + Demo Setup wizard", kInfoDemo, L"Settings",
+                                         L"Start Tarvik with Windows", L"Install >", L"Cancel"}));
+    // The names cost no pixel: the labels show as designed.
+    ExpectLabels(run.wizard(), L"Tarvik + Demo Setup wizard", kInfoDemo);
 }
 
 // A white-on-black scheme of system colours, as a user with low vision
