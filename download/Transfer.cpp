@@ -24,17 +24,6 @@ namespace {
 // Fixed-size chunks: memory stays the same whatever the file's size.
 constexpr DWORD kChunkBytes = kLargestReadBytes;
 
-// Always from the server, never into WinINet's cache (which would hold a
-// second copy of the whole file), and never a dialog of WinINet's own.
-// Redirects are followed by the library itself: WinINet (Wine's at least)
-// would follow a loop without end and from https on to http.
-constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                                INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_COOKIES |
-                                INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTO_REDIRECT;
-
-// The plain bytes of the file, please: a compressed body is no setup program.
-constexpr wchar_t kAcceptHeader[] = L"Accept-Encoding: identity\r\n";
-
 constexpr wchar_t kUserAgent[] = L"RAVoduza/1.0";
 
 // A text that a WinINet query fills, in a buffer grown until it fits. The

@@ -2,28 +2,27 @@
 // library as the loader would, then prints the result, the time taken and
 // the process's peak working set. Used by the benchmark and the screenshot.
 // rvdl_tool --plain URL: the benchmark's baseline, a plain WinINet loop with
-// the library's read size that receives the body into NUL.
+// the library's request flags, header and read size that receives the body
+// into NUL.
 #include "Transfer.h"
 
 #include <windows.h>
 #include <psapi.h>
 
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
 namespace {
 
-// The library's way of asking: from the server, past WinINet's cache.
-constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                                INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_COOKIES |
-                                INTERNET_FLAG_NO_UI;
-
 int ReceiveToNowhere(const wchar_t* url) {
     const rvdl::UniqueInternet session(
         ::InternetOpenW(L"rvdl_tool", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     const rvdl::UniqueInternet request(
-        session ? ::InternetOpenUrlW(session.get(), url, nullptr, 0, kRequestFlags, 0) : nullptr);
+        session ? ::InternetOpenUrlW(session.get(), url, rvdl::kAcceptHeader,
+                                     static_cast<DWORD>(std::size(rvdl::kAcceptHeader) - 1), rvdl::kRequestFlags, 0)
+                : nullptr);
     const rvz::UniqueFile nowhere(::CreateFileW(L"NUL", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     bool received = request && nowhere;
     std::vector<char> buffer(rvdl::kLargestReadBytes);
