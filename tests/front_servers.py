@@ -18,12 +18,11 @@ Command line:
 import argparse
 import hashlib
 import os
-import signal
 import subprocess
 import sys
 import time
 
-from http_server import read_pid
+from http_server import read_pid, stop_by_pid
 
 PROXY_USER = "tester"
 PROXY_PASSWORD = "secret"
@@ -109,22 +108,8 @@ def wait_for_pid(path):
 
 
 def stop(folder):
-    for name in ("nginx.pid", "tinyproxy.pid"):
-        path = os.path.join(folder, name)
-        pid = read_pid(path)
-        if pid:
-            try:
-                os.kill(pid, signal.SIGTERM)
-            except ProcessLookupError:
-                pass
-            for _ in range(100):
-                try:
-                    os.kill(pid, 0)
-                except ProcessLookupError:
-                    break
-                time.sleep(0.05)
-        if os.path.exists(path):
-            os.remove(path)
+    for program in ("nginx", "tinyproxy"):
+        stop_by_pid(os.path.join(folder, program + ".pid"), program)
 
 
 def main():

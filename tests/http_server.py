@@ -350,24 +350,29 @@ def read_pid(pid_file):
         return None
 
 
-def is_our_server(pid):
+def runs_program(pid, program):
     try:
         with open("/proc/%d/cmdline" % pid, "rb") as f:
-            return b"http_server.py" in f.read()
+            return program.encode() in f.read()
     except OSError:
         return False
 
 
-def stop_by_pid(pid_file):
+def stop_by_pid(pid_file, program="http_server.py"):
+    """Stops the process that PID_FILE names, if it still runs PROGRAM (and is
+    no stranger that has got the pid since), then removes the file."""
     pid = read_pid(pid_file)
-    if pid and is_our_server(pid):
-        os.kill(pid, signal.SIGTERM)
-        for _ in range(100):
-            if not is_our_server(pid):
-                break
-            time.sleep(0.05)
-        else:
-            os.kill(pid, signal.SIGKILL)
+    if pid and runs_program(pid, program):
+        try:
+            os.kill(pid, signal.SIGTERM)
+            for _ in range(100):
+                if not runs_program(pid, program):
+                    break
+                time.sleep(0.05)
+            else:
+                os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
     if pid_file and os.path.exists(pid_file):
         os.remove(pid_file)
 
