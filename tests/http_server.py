@@ -259,13 +259,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.connection.shutdown(socket.SHUT_RDWR)
 
     def serve_busy(self, key, times, code, seconds, size, as_date):
-        if count_request(key, self.headers.get("Range")) > int(times):
-            self.serve_file(size)
-            return
         wait = int(seconds)
         retry_after = (email.utils.formatdate(time.time() + wait, usegmt=True) if as_date
                        else str(wait))
-        self.send_small(int(code), b"busy", [("Retry-After", retry_after)])
+        self.serve_fail(key, times, code, size, b"busy", [("Retry-After", retry_after)])
 
     def serve_auth(self, user, password, size):
         expected = "Basic " + base64.b64encode(("%s:%s" % (user, password)).encode()).decode()
@@ -283,11 +280,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.flush()
         self.connection.shutdown(socket.SHUT_RDWR)
 
-    def serve_fail(self, key, times, code, size):
-        if count_request(key, self.headers.get("Range")) <= int(times):
+    def serve_fail(self, key, times, code, size, body=None, extra=()):
+        """The failures answer CODE with the status page, or with BODY and EXTRA headers."""
+        if count_request(key, self.headers.get("Range")) > int(times):
+            self.serve_file(size)
+        elif body is None:
             self.serve_status(code)
         else:
-            self.serve_file(size)
+            self.send_small(int(code), body, extra)
 
     def serve_slow(self, size, rate, nolength):
         self.start_body(200, None if nolength else int(size))
