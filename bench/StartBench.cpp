@@ -64,21 +64,19 @@ int wmain(int argc, wchar_t** argv) {
     const int rounds = _wtoi(argv[3]);
     if (rounds < 1) return 2;
     std::vector<double> direct, throughLoader, ratio;
-    const auto timeDirect = [&] {
+    const auto timeStart = [&](const std::wstring& commandLine, std::vector<double>& times) {
         ::Sleep(kPauseMs);
-        direct.push_back(TimeUntilLogged(L"\"" + product + L"\" /app:Demo", log));
+        times.push_back(TimeUntilLogged(commandLine, log));
     };
-    const auto timeLoader = [&] {
-        ::Sleep(kPauseMs);
-        throughLoader.push_back(TimeUntilLogged(L"\"" + loader + L"\"", log));
-    };
+    const std::wstring directLine = L"\"" + product + L"\" /app:Demo";
+    const std::wstring loaderLine = L"\"" + loader + L"\"";
     for (int round = 0; round < rounds; ++round) {
         if (round % 2 == 0) {
-            timeDirect();
-            timeLoader();
+            timeStart(directLine, direct);
+            timeStart(loaderLine, throughLoader);
         } else {
-            timeLoader();
-            timeDirect();
+            timeStart(loaderLine, throughLoader);
+            timeStart(directLine, direct);
         }
         ratio.push_back(throughLoader.back() / direct.back());
     }

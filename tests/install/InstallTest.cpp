@@ -273,7 +273,7 @@ TEST_F(Install, RealInstallerInstallsAndTheProductStarts) {
 
     std::wstring log;
     for (const std::wstring& name : ListFolder(TempPath()))
-        if (name.rfind(L"RAVoduza-", 0) == 0 && std::find(logsBefore.begin(), logsBefore.end(), name) == logsBefore.end())
+        if (IsRunLog(name) && std::find(logsBefore.begin(), logsBefore.end(), name) == logsBefore.end())
             log = TempPath() + name;
     ASSERT_FALSE(log.empty()) << "the run left its log";
     std::string text;
@@ -350,7 +350,7 @@ TEST_F(Install, TemporaryFolderBeyondTheAnsiCodePage) {
     // Nothing left in the temporary folder but the run's log, kept for support.
     const auto left = ListFolder(temp.path());
     ASSERT_EQ(left.size(), 1u);
-    EXPECT_EQ(left[0].rfind(L"RAVoduza-", 0), 0u) << Utf8(left[0]);
+    EXPECT_TRUE(IsRunLog(left[0])) << Utf8(left[0]);
 }
 
 }  // namespace

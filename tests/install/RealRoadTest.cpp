@@ -76,9 +76,7 @@ TEST_F(RealRoad, MissingSetupOnTheServerEndsAfterTheLibrarysMessage) {
     // The runs' logs come and go (the last ten are kept); nothing else may.
     const auto withoutLogs = [&] {
         std::vector<std::wstring> names = ListFolder(temp);
-        names.erase(std::remove_if(names.begin(), names.end(),
-                                   [](const std::wstring& name) { return name.rfind(L"RAVoduza-", 0) == 0; }),
-                    names.end());
+        names.erase(std::remove_if(names.begin(), names.end(), IsRunLog), names.end());
         return names;
     };
     const auto before = withoutLogs();

@@ -39,6 +39,10 @@ private:
     std::unique_ptr<Process> process_;
 };
 
+// True for the file name of a run's log, which the loader keeps in the
+// temporary folder ("RAVoduza-...").
+inline bool IsRunLog(const std::wstring& name) { return name.rfind(L"RAVoduza-", 0) == 0; }
+
 // Lines of a UTF-8 log file, without line ends.
 std::vector<std::string> ReadLines(const std::wstring& path);
 

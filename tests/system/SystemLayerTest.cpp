@@ -258,7 +258,7 @@ TEST(RunAndWait, ReturnsAfterTheProgramEndedAndDispatchesMeanwhile) {
     const std::wstring marker = folder.path() + L"done.txt";
     TickingWindow ticking;
     const RunResult result =
-        RunAndWait(L"\"" + TestProgramFolder() + L"..\\fixtures\\sleeper.exe\" 1500 \"" + marker + L"\"");
+        RunAndWait(Quoted(Fixture(L"sleeper.exe")) + L" 1500 " + Quoted(marker));
     EXPECT_EQ(ReadFileBytes(marker), "done");
     EXPECT_GE(TickingWindow::ticks, 5);
     EXPECT_TRUE(result.started);
@@ -272,8 +272,7 @@ TEST(RunAndWait, ReturnsAfterTheProgramEndedAndDispatchesMeanwhile) {
 TEST(RunAndWait, KeepsAQuitRequestForTheMessageLoop) {
     TempFolder folder;
     ::PostQuitMessage(7);
-    RunAndWait(L"\"" + TestProgramFolder() + L"..\\fixtures\\sleeper.exe\" 200 \"" +
-               folder.path() + L"done.txt\"");
+    RunAndWait(Quoted(Fixture(L"sleeper.exe")) + L" 200 " + Quoted(folder.path() + L"done.txt"));
     MSG msg;
     ASSERT_TRUE(::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(msg.wParam, 7u);

@@ -58,8 +58,6 @@ Pixels LoadPicture(const std::wstring& loaderPath);
 void ExpectLabels(HWND wizard, const std::wstring& title, const std::wstring& info,
                   COLORREF infoColour = RGB(0, 0, 0));
 
-
-
 // Every text the wizard shows, in one language.
 struct WizardTexts {
     std::wstring caption, settings, autostart, install, cancel, title, info;
