@@ -9,9 +9,10 @@ namespace {
 
 // user32, to look up functions that older Windows lacks. Loaded here: the
 // loader loads it only when it first calls into it, which may not have
-// happened yet.
+// happened yet. It is a known DLL: by name it comes from the system folder
+// only, as the loader's own delay-loaded import of it does.
 HMODULE User32() {
-    static const UniqueModule user32 = LoadSystemLibrary(L"user32.dll");
+    static const UniqueModule user32(::LoadLibraryW(L"user32.dll"));
     return user32.get();
 }
 
