@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <functional>
+#include <memory>
+#include <new>
 #include <vector>
 
 namespace rvdl {
@@ -184,8 +186,13 @@ public:
     // stopped it. Chunks after an error are dropped.
     using WriteFunction = std::function<DWORD(const char*, DWORD)>;
 
+    // The ring is not zeroed: every byte written was received first.
     explicit ChunkWriter(WriteFunction write)
-        : write_(std::move(write)), buffers_(kSlots * kChunkBytes) {
+        : write_(std::move(write)), buffers_(new (std::nothrow) char[kSlots * kChunkBytes]) {
+        if (!buffers_) {
+            error_ = ERROR_NOT_ENOUGH_MEMORY;
+            return;
+        }
         thread_.reset(::CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr));
     }
     ~ChunkWriter() {
@@ -214,17 +221,21 @@ public:
             WriteNow(Slot(first_), bytes);
             return;
         }
+        bool wake = false;
         {
             ExclusiveLock hold(lock_);
             sizes_[(first_ + filled_) % kSlots] = bytes;
-            ++filled_;
+            wake = ++filled_ >= kWakeAt;
         }
-        ::WakeAllConditionVariable(&changed_);
+        // Each wake costs a switch of threads: the writer is woken once
+        // kWakeAt chunks wait, and writes them in one go.
+        if (wake) ::WakeAllConditionVariable(&changed_);
     }
 
     // Waits until every chunk handed over is in the file: 0, or the first
     // error that stopped the writing.
     DWORD Drain() {
+        ::WakeAllConditionVariable(&changed_);  // a chunk may wait alone, unwoken
         ExclusiveLock hold(lock_);
         while (filled_ > 0) ::SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
         return error_;
@@ -232,8 +243,10 @@ public:
 
 private:
     static constexpr size_t kSlots = 3;
+    static constexpr size_t kWakeAt = 2;
+    static_assert(kWakeAt <= kSlots, "a full ring must have woken the writer");
 
-    char* Slot(size_t index) { return buffers_.data() + index * kChunkBytes; }
+    char* Slot(size_t index) { return buffers_.get() + index * kChunkBytes; }
 
     void WriteNow(const char* data, DWORD bytes) {
         if (error_ == 0) error_ = write_(data, bytes);
@@ -263,7 +276,7 @@ private:
     }
 
     WriteFunction write_;
-    std::vector<char> buffers_;
+    std::unique_ptr<char[]> buffers_;
     DWORD sizes_[kSlots] = {};
     size_t first_ = 0;   // the oldest filled slot
     size_t filled_ = 0;  // how many slots wait to be written
