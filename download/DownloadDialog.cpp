@@ -129,11 +129,14 @@ bool DownloadDialog::Run() {
     const bool disableOwner = owner && ::IsWindowEnabled(owner);
     if (disableOwner) ::EnableWindow(owner, FALSE);
 
-    StartTransfer();
+    ShowProgress(transfer_->Progress());
     ::SetTimer(hwnd(), kTickTimer, kTickMs, nullptr);
     ::ShowWindow(hwnd(), SW_SHOW);
     ::SetForegroundWindow(hwnd());
     ::SetFocus(Control(kCancelId));
+    // What the transfer met while the dialog was made (a sign-in, its
+    // end) is taken up with the dialog in view.
+    OnTick();
 
     // A modal loop of our own; a quit request ends it as a cancel and is
     // passed on to the host's loop.
@@ -182,6 +185,9 @@ bool DownloadDialog::Create() {
     const HWND window = CreateWindowOf(exStyle, request_.title.c_str(), style, 0, 0, 0, 0,
                                        request_.owner);
     if (!window) return false;
+    // The transfer needs only the window to report to: it connects while
+    // the controls are made.
+    StartTransfer();
     CreateControls();
     Layout(rvz::WindowDpi(window));
     Place();
@@ -312,6 +318,7 @@ void DownloadDialog::OnCommand(int id) {
         ::SendMessageW(Control(kProgressId), PBM_SETPOS, 0, 0);
         ::SetFocus(Control(kCancelId));
         StartTransfer();
+        OnTick();
     }
 }
 
@@ -319,21 +326,20 @@ void DownloadDialog::StartTransfer() {
     speed_.Reset();
     transfer_ = std::make_unique<Transfer>(request_.url, request_.target, hwnd(),
                                            kTransferEnded);
-    OnTick();
 }
 
 void DownloadDialog::OnTick() {
     if (!transfer_ || failed_ || ended_ || prompting_) return;
     const bool over = transfer_->Poll();
     const TransferProgress progress = transfer_->Progress();
-    ShowProgress(progress);
-    if (progress.phase == TransferPhase::Credentials) AskForCredentials(progress.signIn);
-    if (!over) return;
-    if (progress.phase == TransferPhase::Succeeded && transfer_->Commit()) {
+    // The dialog closes at once: no last figures that nobody would see.
+    if (over && progress.phase == TransferPhase::Succeeded && transfer_->Commit()) {
         End(true);
         return;
     }
-    ShowFailure(transfer_->Outcome());
+    ShowProgress(progress);
+    if (progress.phase == TransferPhase::Credentials) AskForCredentials(progress.signIn);
+    if (over) ShowFailure(transfer_->Outcome());
 }
 
 void DownloadDialog::ShowProgress(const TransferProgress& progress) {
