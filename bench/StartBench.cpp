@@ -6,6 +6,8 @@
 // gains from the other's tear-down. Prints, in milliseconds and as the ratio
 // of each round's pair: the median, the first and the third quartile of
 // each, "direct: m q1 q3 | loader: m q1 q3 | ratio: m q1 q3".
+#include "Handles.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -37,11 +39,10 @@ double TimeUntilLogged(const std::wstring& commandLine, const std::wstring& log)
     if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                           &startup, &info))
         return -1;
+    const rvz::ProcessHandles started = rvz::ProcessHandles::Adopt(info);
     while (size() == before && Now() - start < 30000) ::Sleep(1);
     const double elapsed = Now() - start;
-    ::WaitForSingleObject(info.hProcess, 30000);
-    ::CloseHandle(info.hThread);
-    ::CloseHandle(info.hProcess);
+    ::WaitForSingleObject(started.process.get(), 30000);
     return elapsed;
 }
 

@@ -2,6 +2,7 @@
 // Runs the command line and waits for it the loader's way (RunAndWait: asleep
 // until the process ends or a message arrives) or by polling with a zero
 // time-out as a baseline, then prints the CPU seconds this process used.
+#include "Handles.h"
 #include "basFiles.h"
 
 #include <windows.h>
@@ -20,12 +21,11 @@ void PollingWait(const std::wstring& commandLine) {
     if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS,
                           nullptr, nullptr, &startup, &info))
         return;
-    while (::WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT) {
+    const rvz::ProcessHandles started = rvz::ProcessHandles::Adopt(info);
+    while (::WaitForSingleObject(started.process.get(), 0) == WAIT_TIMEOUT) {
         MSG msg;
         while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
     }
-    ::CloseHandle(info.hThread);
-    ::CloseHandle(info.hProcess);
 }
 
 double CpuSeconds() {

@@ -39,6 +39,8 @@ private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void OnHandlerFailed() noexcept { End(false); }
 
+    // Makes the dialog, hidden; its transfer starts as soon as the window
+    // exists. False when the window cannot be made.
     bool Create();
     void CreateControls();             // every control, unplaced, with its first text
     void CreateFonts();                // the message font and the heading's, at dpi_

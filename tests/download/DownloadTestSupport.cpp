@@ -1,6 +1,7 @@
 #include "DownloadTestSupport.h"
 
 #include "DialogIds.h"
+#include "Transfer.h"
 #include "WinError.h"
 
 #include <psapi.h>
@@ -23,10 +24,6 @@ char PatternByte(uint64_t offset) {
     return static_cast<char>((inBlock * 131 + (inBlock >> 10)) & 0xFF);
 }
 
-struct InternetCloser {
-    void operator()(HINTERNET h) const { ::InternetCloseHandle(h); }
-};
-
 }  // namespace
 
 std::string ServerUrl(const std::string& path) {
@@ -40,9 +37,9 @@ std::string UniqueKey() {
 }
 
 std::string HttpGet(const std::string& path) {
-    const std::unique_ptr<void, InternetCloser> session(
+    const rvdl::UniqueInternet session(
         ::InternetOpenA("rvdl tests", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
-    const std::unique_ptr<void, InternetCloser> request(
+    const rvdl::UniqueInternet request(
         ::InternetOpenUrlA(session.get(), ServerUrl(path).c_str(), nullptr, 0,
                            INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
     std::string body;

@@ -5,6 +5,7 @@
 // the library's request flags, header and read size that receives the body
 // into NUL.
 #include "Transfer.h"
+#include "basFiles.h"
 
 #include <windows.h>
 #include <psapi.h>
@@ -51,10 +52,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     using SetOption = int(__stdcall*)(const wchar_t*, const wchar_t*);
     using Download = int(__stdcall*)(HWND, const wchar_t*, const wchar_t*);
-    const auto setOption = reinterpret_cast<SetOption>(
-        reinterpret_cast<void*>(::GetProcAddress(library.get(), "rvdl_SetOptionW")));
-    const auto download = reinterpret_cast<Download>(
-        reinterpret_cast<void*>(::GetProcAddress(library.get(), "rvdl_DownloadW")));
+    const auto setOption = rvz::FunctionOf<SetOption>(library.get(), "rvdl_SetOptionW");
+    const auto download = rvz::FunctionOf<Download>(library.get(), "rvdl_DownloadW");
     if (argc > 3) setOption(L"title", argv[3]);
     if (argc > 4) setOption(L"language", argv[4]);
 
