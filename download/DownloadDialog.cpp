@@ -166,6 +166,8 @@ bool DownloadDialog::Run() {
 }
 
 bool DownloadDialog::Create() {
+    // The transfer connects while the window and its controls are made.
+    StartTransfer();
     const HMODULE module = OwnModule();
     const ActivationScope activation(module);
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
@@ -185,9 +187,7 @@ bool DownloadDialog::Create() {
     const HWND window = CreateWindowOf(exStyle, request_.title.c_str(), style, 0, 0, 0, 0,
                                        request_.owner);
     if (!window) return false;
-    // The transfer needs only the window to report to: it connects while
-    // the controls are made.
-    StartTransfer();
+    transfer_->NotifyTo(window, kTransferEnded);
     CreateControls();
     Layout(rvz::WindowDpi(window));
     Place();
@@ -324,8 +324,8 @@ void DownloadDialog::OnCommand(int id) {
 
 void DownloadDialog::StartTransfer() {
     speed_.Reset();
-    transfer_ = std::make_unique<Transfer>(request_.url, request_.target, hwnd(),
-                                           kTransferEnded);
+    transfer_ = std::make_unique<Transfer>(request_.url, request_.target);
+    if (hwnd()) transfer_->NotifyTo(hwnd(), kTransferEnded);
 }
 
 void DownloadDialog::OnTick() {

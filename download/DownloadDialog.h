@@ -39,8 +39,8 @@ private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void OnHandlerFailed() noexcept { End(false); }
 
-    // Makes the dialog, hidden; its transfer starts as soon as the window
-    // exists. False when the window cannot be made.
+    // Starts the transfer, then makes the dialog, hidden. False when the
+    // window cannot be made.
     bool Create();
     void CreateControls();             // every control, unplaced, with its first text
     void CreateFonts();                // the message font and the heading's, at dpi_
@@ -57,7 +57,7 @@ private:
     void OnDpiChanged(int dpi, const RECT& suggested);  // moved to a monitor of another DPI
     HBRUSH OnColorStatic(HDC dc, HWND control);
 
-    void StartTransfer();
+    void StartTransfer();              // reports to the window once it exists
     void ShowProgress(const TransferProgress& progress);
     void SetBar(const TransferProgress& progress);
     void AskForCredentials(SignIn who);  // the prompt, its answer to the transfer

@@ -98,8 +98,6 @@ std::wstring VolumeOf(const std::wstring& path) {
 
 struct Transfer::Shared {
     std::wstring url;
-    HWND notify = nullptr;
-    UINT message = 0;
     uint32_t stallMs = 0;
 
     // Read by the caller's polls without the lock.
@@ -120,6 +118,9 @@ struct Transfer::Shared {
     bool abandoned = false;
     rvz::UniqueFile file;
     std::wstring tempPath;
+    // Told of an end or a question, once named; null before.
+    HWND notify = nullptr;
+    UINT message = 0;
     UniqueInternet session;
     UniqueInternet connection;
     UniqueInternet request;
@@ -127,6 +128,8 @@ struct Transfer::Shared {
     std::optional<Credentials> answer;
 
     TransferPhase Phase() const { return static_cast<TransferPhase>(phase.load()); }
+    // Something the caller must take up: an end, or a question for the user.
+    bool NeedsCaller() const { return Ended() || Phase() == TransferPhase::Credentials; }
     bool Ended() const {
         const TransferPhase p = Phase();
         return p == TransferPhase::Succeeded || p == TransferPhase::Failed;
@@ -141,6 +144,12 @@ struct Transfer::Shared {
     void SetPhase(TransferPhase p) {
         Touch();
         phase = static_cast<int>(p);
+    }
+
+    // Under the lock, right after what needs the caller happened: tells the
+    // window named so far. A window named later is told when it is named.
+    void NotifyLocked() const {
+        if (notify) ::PostMessageW(notify, message, 0, 0);
     }
 
     // Under the lock: records the outcome unless one was recorded already.
@@ -303,15 +312,11 @@ public:
             s_.request.reset();
             s_.connection.reset();
             s_.session.reset();
+            s_.NotifyLocked();
         }
-        Notify();
     }
 
 private:
-    void Notify() const {
-        if (s_.notify) ::PostMessageW(s_.notify, s_.message, 0, 0);
-    }
-
     FailureDetails Fetch() {
         const HINTERNET session = OpenSession();
         if (!session) return NetworkFailure(::GetLastError());
@@ -334,6 +339,7 @@ private:
     }
 
     HINTERNET OpenSession() {
+        
         UniqueInternet session(
             ::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
         if (!session) return nullptr;
@@ -501,8 +507,11 @@ private:
     // credentials to try, false when the user declined or left.
     bool AskCredentials(SignIn who) {
         s_.signIn = static_cast<int>(who);
-        s_.SetPhase(TransferPhase::Credentials);
-        Notify();
+        {
+            ExclusiveLock hold(s_.lock);
+            s_.SetPhase(TransferPhase::Credentials);
+            s_.NotifyLocked();
+        }
         ::WaitForSingleObject(s_.wake.get(), INFINITE);
         ExclusiveLock hold(s_.lock);
         if (s_.abandoned || !s_.answer) return false;
@@ -608,6 +617,7 @@ private:
     }
 
     FailureDetails BodyEnd(std::optional<uint64_t> total) {
+        
         if (const DWORD error = writer_.Drain()) return WriteFailure(error);
         FailureDetails details;
         details.failure = JudgeBodyEnd(s_.done, total);
@@ -693,12 +703,9 @@ DWORD WINAPI WorkerMain(void* parameter) {
 
 }  // namespace
 
-Transfer::Transfer(const std::wstring& url, const std::wstring& target, HWND notify, UINT message,
-                   uint32_t stallMs)
+Transfer::Transfer(const std::wstring& url, const std::wstring& target, uint32_t stallMs)
     : target_(target), shared_(std::make_shared<Shared>()) {
     shared_->url = url;
-    shared_->notify = notify;
-    shared_->message = message;
     shared_->stallMs = stallMs;
     // Without it no wait for a busy server or for the user would wait.
     if (!shared_->wake) {
@@ -740,6 +747,14 @@ Transfer::Transfer(const std::wstring& url, const std::wstring& target, HWND not
 }
 
 Transfer::~Transfer() { Abandon(); }
+
+void Transfer::NotifyTo(HWND window, UINT message) {
+    ExclusiveLock hold(shared_->lock);
+    shared_->notify = window;
+    shared_->message = message;
+    // What happened before there was a window to tell.
+    if (shared_->NeedsCaller()) shared_->NotifyLocked();
+}
 
 TransferProgress Transfer::Progress() const {
     TransferProgress progress;

@@ -59,14 +59,17 @@ struct TransferProgress {
 class Transfer {
 public:
     // Creates a temporary file beside `target` and starts fetching `url`
-    // into it. When the worker ends it posts `message` to `notify` (if any).
-    // No data for `stallMs` fails the transfer (see Poll).
-    Transfer(const std::wstring& url, const std::wstring& target, HWND notify, UINT message,
-             uint32_t stallMs = kStallSeconds * 1000);
+    // into it. No data for `stallMs` fails the transfer (see Poll).
+    explicit Transfer(const std::wstring& url, const std::wstring& target,
+                      uint32_t stallMs = kStallSeconds * 1000);
     // A transfer that was neither committed nor abandoned is abandoned.
     ~Transfer();
     Transfer(const Transfer&) = delete;
     Transfer& operator=(const Transfer&) = delete;
+
+    // Posts `message` to `window` whenever the transfer needs its caller (it
+    // ended, or asks for credentials), and at once if it needs it already.
+    void NotifyTo(HWND window, UINT message);
 
     TransferProgress Progress() const;
     // Enforces the stall limit; true once the transfer has ended, one way or

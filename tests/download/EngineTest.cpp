@@ -23,7 +23,7 @@ protected:
 };
 
 TEST_F(DownloadTransfer, CompletesIntoATemporaryFileUntilCommitted) {
-    Transfer transfer(Wide(ServerUrl("/file/300000")), target, nullptr, 0);
+    Transfer transfer(Wide(ServerUrl("/file/300000")), target);
     ASSERT_TRUE(rvztest::WaitUntil([&] { return transfer.Poll(); }));
     EXPECT_EQ(transfer.Progress().phase, TransferPhase::Succeeded);
     EXPECT_EQ(transfer.Progress().total, 300000u);
@@ -36,7 +36,7 @@ TEST_F(DownloadTransfer, CompletesIntoATemporaryFileUntilCommitted) {
 }
 
 TEST_F(DownloadTransfer, NoDataForTheStallLimitFailsAndDeletesAtOnce) {
-    Transfer transfer(Wide(ServerUrl("/stall/1000000/5000")), target, nullptr, 0, 1500);
+    Transfer transfer(Wide(ServerUrl("/stall/1000000/5000")), target, 1500);
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(rvztest::WaitUntil([&] { return transfer.Poll(); }));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 1500ms);
@@ -47,13 +47,13 @@ TEST_F(DownloadTransfer, NoDataForTheStallLimitFailsAndDeletesAtOnce) {
 }
 
 TEST_F(DownloadTransfer, SteadyTrickleIsNoStall) {
-    Transfer transfer(Wide(ServerUrl("/slow/40000/10000")), target, nullptr, 0, 1500);
+    Transfer transfer(Wide(ServerUrl("/slow/40000/10000")), target, 1500);
     ASSERT_TRUE(rvztest::WaitUntil([&] { return transfer.Poll(); }));
     EXPECT_EQ(transfer.Progress().phase, TransferPhase::Succeeded);
 }
 
 TEST_F(DownloadTransfer, AbandonWhileBlockedRemovesTheFileBeforeTheWorkerWakes) {
-    Transfer transfer(Wide(ServerUrl("/stall/1000000/5000")), target, nullptr, 0);
+    Transfer transfer(Wide(ServerUrl("/stall/1000000/5000")), target);
     ASSERT_TRUE(rvztest::WaitUntil([&] { return transfer.Progress().done == 5000; }));
     EXPECT_FALSE(rvztest::ListFolder(folder.path()).empty());
     transfer.Abandon();
@@ -62,16 +62,25 @@ TEST_F(DownloadTransfer, AbandonWhileBlockedRemovesTheFileBeforeTheWorkerWakes) 
     EXPECT_FALSE(rvztest::PathExists(target));
 }
 
+// The window is told of the end once, whether it was named before the end
+// or only after it.
 TEST_F(DownloadTransfer, EndNotifiesTheWindowOnce) {
-    const rvz::UniqueWindow window(::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0,
-                                                      HWND_MESSAGE, nullptr, nullptr, nullptr));
-    Transfer transfer(Wide(ServerUrl("/file/1000")), target, window.get(), WM_APP + 7);
-    MSG msg{};
-    ASSERT_TRUE(rvztest::WaitUntil(
-        [&] { return ::PeekMessageW(&msg, window.get(), WM_APP + 7, WM_APP + 7, PM_REMOVE) != FALSE; }));
-    EXPECT_TRUE(transfer.Poll());
-    ::Sleep(200);
-    EXPECT_FALSE(::PeekMessageW(&msg, window.get(), WM_APP + 7, WM_APP + 7, PM_REMOVE));
+    for (const bool namedAfterEnd : {false, true}) {
+        SCOPED_TRACE(namedAfterEnd ? "named after the end" : "named at the start");
+        const rvz::UniqueWindow window(::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0,
+                                                          HWND_MESSAGE, nullptr, nullptr, nullptr));
+        Transfer transfer(Wide(ServerUrl("/file/1000")), target);
+        if (namedAfterEnd) {
+            ASSERT_TRUE(rvztest::WaitUntil([&] { return transfer.Poll(); }));
+        }
+        transfer.NotifyTo(window.get(), WM_APP + 7);
+        MSG msg{};
+        ASSERT_TRUE(rvztest::WaitUntil(
+            [&] { return ::PeekMessageW(&msg, window.get(), WM_APP + 7, WM_APP + 7, PM_REMOVE) != FALSE; }));
+        EXPECT_TRUE(transfer.Poll());
+        ::Sleep(200);
+        EXPECT_FALSE(::PeekMessageW(&msg, window.get(), WM_APP + 7, WM_APP + 7, PM_REMOVE));
+    }
 }
 
 class DownloadLanguageFile : public ::testing::Test {
