@@ -50,6 +50,9 @@ struct ControlDesign {
     int id;
     DWORD style;
     RECT place;
+    // Made only once a download failed: every window costs its making and
+    // its closing, and most downloads never fail.
+    bool forFailure = false;
 };
 
 constexpr ControlDesign kControls[] = {
@@ -59,8 +62,8 @@ constexpr ControlDesign kControls[] = {
     {L"STATIC", kAmountId, kLabelStyle, {kMargin, 114, kFiguresSplit, 134}},
     {L"STATIC", kRateId, kLabelStyle | SS_RIGHT, {kFiguresSplit, 114, kRight, 134}},
     // Shown instead of the bar and the figures when the download failed.
-    {L"STATIC", kMessageId, WS_CHILD | SS_NOPREFIX | SS_LEFT, {kMargin, 84, kRight, 150}},
-    {L"BUTTON", kRetryId, kButtonStyle, {kRetryLeft, kButtonTop, kRetryLeft + kButtonWidth, kButtonBottom}},
+    {L"STATIC", kMessageId, WS_CHILD | SS_NOPREFIX | SS_LEFT, {kMargin, 84, kRight, 150}, true},
+    {L"BUTTON", kRetryId, kButtonStyle, {kRetryLeft, kButtonTop, kRetryLeft + kButtonWidth, kButtonBottom}, true},
     {L"BUTTON", kCancelId, kButtonStyle | WS_VISIBLE, {kCancelLeft, kButtonTop, kRight, kButtonBottom}},
 };
 
@@ -188,8 +191,10 @@ bool DownloadDialog::Create() {
                                        request_.owner);
     if (!window) return false;
     transfer_->NotifyTo(window, kTransferEnded);
-    CreateControls();
     Layout(rvz::WindowDpi(window));
+    SetText(kHeadingId, texts_.Format(TextId::Heading, {{L"file", fileName_}}));
+    SetText(kSourceId, texts_.Format(TextId::Source, {{L"host", host_}}));
+    SetText(kCancelId, texts_.Get(TextId::Cancel));
     Place();
 
     wchar_t program[MAX_PATH];
@@ -199,16 +204,6 @@ bool DownloadDialog::Create() {
         ::SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
     }
     return true;
-}
-
-void DownloadDialog::CreateControls() {
-    for (const ControlDesign& control : kControls)
-        ::CreateWindowExW(0, control.windowClass, L"", control.style, 0, 0, 0, 0, hwnd(),
-                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), OwnModule(), nullptr);
-    SetText(kHeadingId, texts_.Format(TextId::Heading, {{L"file", fileName_}}));
-    SetText(kSourceId, texts_.Format(TextId::Source, {{L"host", host_}}));
-    SetText(kRetryId, texts_.Get(TextId::Retry));
-    SetText(kCancelId, texts_.Get(TextId::Cancel));
 }
 
 void DownloadDialog::CreateFonts() {
@@ -229,14 +224,46 @@ void DownloadDialog::Layout(int dpi) {
     const rvz::UniqueFont oldFont(font_.release()), oldHeadingFont(headingFont_.release());
     CreateFonts();
     for (const ControlDesign& control : kControls) {
-        const RECT& place = control.place;
         const HWND window = Control(control.id);
-        ::SetWindowPos(window, nullptr, Scale(place.left), Scale(place.top), Scale(place.right - place.left),
-                       Scale(place.bottom - place.top), SWP_NOZORDER | SWP_NOACTIVATE);
-        const HFONT font = control.id == kHeadingId ? headingFont_.get() : font_.get();
-        ::SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+        if (!window) continue;
+        const RECT place = Scale(control.place);
+        ::SetWindowPos(window, nullptr, place.left, place.top, place.right - place.left,
+                       place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        ::SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(control.id)), ::IsWindowVisible(hwnd()));
     }
     footerTop_ = Scale(kFooterTop);
+    MakeControls();
+}
+
+void DownloadDialog::MakeControls() {
+    HWND previous = HWND_TOP;
+    for (const ControlDesign& control : kControls) {
+        HWND window = Control(control.id);
+        if (!window && (failed_ || !control.forFailure)) {
+            const RECT place = Scale(control.place);
+            window = ::CreateWindowExW(0, control.windowClass, L"", control.style, place.left, place.top,
+                                       place.right - place.left, place.bottom - place.top, hwnd(),
+                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)),
+                                       OwnModule(), nullptr);
+            if (!window) continue;
+            // One made after the others goes to its place in the tab order.
+            if (failed_)
+                ::SetWindowPos(window, previous, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            ::SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(control.id)), FALSE);
+        }
+        if (window) previous = window;
+    }
+}
+
+RECT DownloadDialog::Scale(const RECT& design) const {
+    // The size scaled as a whole: its rounding does not depend on the place.
+    const int left = Scale(design.left);
+    const int top = Scale(design.top);
+    return RECT{left, top, left + Scale(design.right - design.left), top + Scale(design.bottom - design.top)};
+}
+
+HFONT DownloadDialog::FontFor(int id) const {
+    return id == kHeadingId ? headingFont_.get() : font_.get();
 }
 
 void DownloadDialog::OnDpiChanged(int dpi, const RECT& suggested) {
@@ -406,6 +433,8 @@ void DownloadDialog::ShowFailure(const FailureDetails& details) {
     // The transfer goes now, and its temporary file with it.
     transfer_.reset();
     failed_ = true;
+    MakeControls();
+    SetText(kRetryId, texts_.Get(TextId::Retry));
     SetBar(TransferProgress{TransferPhase::Failed, 0, std::nullopt, 0});
     SetText(kHeadingId, texts_.Format(TextId::FailedHeading, {{L"file", fileName_}}));
     SetText(kMessageId, DescribeFailure(texts_, details, request_.url));

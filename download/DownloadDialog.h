@@ -42,10 +42,15 @@ private:
     // Starts the transfer, then makes the dialog, hidden. False when the
     // window cannot be made.
     bool Create();
-    void CreateControls();             // every control, unplaced, with its first text
     void CreateFonts();                // the message font and the heading's, at dpi_
-    // Places every control at the DPI and gives it its font.
+    // Places every control at the DPI and gives it its font; makes those
+    // that are missing (see MakeControls).
     void Layout(int dpi);
+    // Makes each missing control in its place, with its font: those of a
+    // failure only once the download failed.
+    void MakeControls();
+    RECT Scale(const RECT& design) const;
+    HFONT FontFor(int id) const;
     void Place();
     HWND Control(int id) const { return ::GetDlgItem(hwnd(), id); }
     void SetText(int id, const std::wstring& text);

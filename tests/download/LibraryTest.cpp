@@ -639,6 +639,7 @@ TEST_F(DownloadLibrary, WithoutOwnerTheDialogStandsAloneWithTheDefaultTitle) {
 // Reads the dialog's texts for a language option, then cancels.
 struct DialogTexts {
     std::wstring heading, amount, cancel, retry, failure;
+    std::vector<int> order;  // the controls in tab and reading order
 };
 
 DialogTexts TextsFor(const Library& library, const std::wstring& language,
@@ -650,6 +651,8 @@ DialogTexts TextsFor(const Library& library, const std::wstring& language,
         texts.heading = view.Text(rvdl::kHeadingId);
         texts.cancel = view.Text(rvdl::kCancelId);
         texts.retry = view.Text(rvdl::kRetryId);
+        for (HWND child = ::GetWindow(view.window(), GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
+            texts.order.push_back(::GetDlgCtrlID(child));
         view.Press(rvdl::kCancelId);
     });
     return texts;
@@ -668,6 +671,10 @@ TEST_F(DownloadLibrary, EnglishLanguageFileGivesEnglishTexts) {
     EXPECT_EQ(texts.heading, L"The download of tarvik.exe failed");
     EXPECT_EQ(texts.cancel, L"Cancel");
     EXPECT_EQ(texts.retry, L"&Retry");
+    // The failure's own controls, made when it came, sit where they are read.
+    EXPECT_EQ(texts.order, (std::vector<int>{rvdl::kHeadingId, rvdl::kSourceId, rvdl::kProgressId,
+                                             rvdl::kAmountId, rvdl::kRateId, rvdl::kMessageId,
+                                             rvdl::kRetryId, rvdl::kCancelId}));
 }
 
 TEST_F(DownloadLibrary, MissingLanguageFileFallsBackToEnglish) {
