@@ -33,6 +33,20 @@ int ReceiveToNowhere(const wchar_t* url) {
     return received ? 1 : 0;
 }
 
+// The loader downloads once its wizard has been shown, answered and closed
+// on the same thread: Wine's start-up of a thread's first window (its input
+// method, the fonts of its frame, the display's resources) is no part of the
+// download's time.
+void ShowAndCloseAWizard() {
+    const rvz::UniqueWindow wizard(::CreateWindowExW(0, L"STATIC", L"RAVoduza", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                                     100, 100, 400, 200, nullptr, nullptr, nullptr, nullptr));
+    ::SetForegroundWindow(wizard.get());
+    ::UpdateWindow(wizard.get());
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+    ::ShowWindow(wizard.get(), SW_HIDE);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -57,10 +71,7 @@ int wmain(int argc, wchar_t** argv) {
     if (argc > 3) setOption(L"title", argv[3]);
     if (argc > 4) setOption(L"language", argv[4]);
 
-    // The loader has its window before it downloads; Wine's start-up of a
-    // program's first window is no part of the download's time.
-    const rvz::UniqueWindow host(::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr,
-                                                   nullptr, nullptr, nullptr));
+    ShowAndCloseAWizard();
 
     LARGE_INTEGER frequency, start, end;
     ::QueryPerformanceFrequency(&frequency);
