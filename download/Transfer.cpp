@@ -813,6 +813,9 @@ bool Transfer::Commit() {
 }
 
 void Transfer::Abandon() {
+    // A committed or abandoned transfer has nothing left to drop: no need
+    // to look up the words for a cancel either.
+    if (shared_->Abandoned()) return;
     FailureDetails details;
     details.failure = Failure::Other;
     details.errorText = ErrorText(ERROR_CANCELLED);
