@@ -137,9 +137,9 @@ bool DownloadDialog::Run() {
     ::ShowWindow(hwnd(), SW_SHOW);
     ::SetForegroundWindow(hwnd());
     ::SetFocus(Control(kCancelId));
-    // What the transfer met while the dialog was made (a sign-in, its
-    // end) is taken up with the dialog in view.
-    OnTick();
+    // What the transfer met while the dialog was made (a sign-in, its end)
+    // waits in the queue as its message, and is taken up with the dialog in
+    // view; the figures move on at the next tick.
 
     // A modal loop of our own; a quit request ends it as a cancel and is
     // passed on to the host's loop.
