@@ -339,7 +339,6 @@ private:
     }
 
     HINTERNET OpenSession() {
-        
         UniqueInternet session(
             ::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
         if (!session) return nullptr;
@@ -617,7 +616,6 @@ private:
     }
 
     FailureDetails BodyEnd(std::optional<uint64_t> total) {
-        
         if (const DWORD error = writer_.Drain()) return WriteFailure(error);
         FailureDetails details;
         details.failure = JudgeBodyEnd(s_.done, total);
