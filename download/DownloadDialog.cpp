@@ -132,14 +132,14 @@ bool DownloadDialog::Run() {
     const bool disableOwner = owner && ::IsWindowEnabled(owner);
     if (disableOwner) ::EnableWindow(owner, FALSE);
 
+    // Only the figures are set before the show. What the transfer met while
+    // the dialog was made (a sign-in, its end) waits in the queue as its
+    // message, and is taken up with the dialog in view.
     ShowProgress(transfer_->Progress());
     ::SetTimer(hwnd(), kTickTimer, kTickMs, nullptr);
     ::ShowWindow(hwnd(), SW_SHOW);
     ::SetForegroundWindow(hwnd());
     ::SetFocus(Control(kCancelId));
-    // What the transfer met while the dialog was made (a sign-in, its end)
-    // waits in the queue as its message, and is taken up with the dialog in
-    // view; the figures move on at the next tick.
 
     // A modal loop of our own; a quit request ends it as a cancel and is
     // passed on to the host's loop.
