@@ -79,16 +79,15 @@ HMODULE OwnModule() {
 // Activates the library's own manifest (resource 2), which asks for the
 // version 6 common controls, while the dialog's windows are made: themed
 // buttons and a bar that can show a marquee, whatever the host program's
-// manifest says.
+// manifest says. The loader made that context when it loaded the library;
+// building it again would search the side-by-side store at every download.
 class ActivationScope {
 public:
     explicit ActivationScope(HMODULE module) {
-        ACTCTXW request{};
-        request.cbSize = sizeof(request);
-        request.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
-        request.hModule = module;
-        request.lpResourceName = MAKEINTRESOURCEW(2);
-        context_.reset(::CreateActCtxW(&request));
+        ACTIVATION_CONTEXT_BASIC_INFORMATION own{};
+        if (::QueryActCtxW(QUERY_ACTCTX_FLAG_ACTCTX_IS_HMODULE, module, nullptr,
+                           ActivationContextBasicInformation, &own, sizeof(own), nullptr))
+            context_.reset(own.hActCtx);
         if (context_ && !::ActivateActCtx(context_.get(), &cookie_)) cookie_ = 0;
     }
     ~ActivationScope() {
