@@ -81,6 +81,8 @@ HMODULE OwnModule() {
 // buttons and a bar that can show a marquee, whatever the host program's
 // manifest says. The loader made that context when it loaded the library;
 // building it again would search the side-by-side store at every download.
+// Only where the loader made none is it built here, as Windows' own
+// isolation-aware headers do.
 class ActivationScope {
 public:
     explicit ActivationScope(HMODULE module) {
@@ -88,6 +90,15 @@ public:
         if (::QueryActCtxW(QUERY_ACTCTX_FLAG_ACTCTX_IS_HMODULE, module, nullptr,
                            ActivationContextBasicInformation, &own, sizeof(own), nullptr))
             context_.reset(own.hActCtx);
+        if (!context_) {
+            ACTCTXW request{};
+            request.cbSize = sizeof(request);
+            request.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
+            request.hModule = module;
+            request.lpResourceName = MAKEINTRESOURCEW(2);
+            const HANDLE made = ::CreateActCtxW(&request);
+            if (made != INVALID_HANDLE_VALUE) context_.reset(made);
+        }
         if (context_ && !::ActivateActCtx(context_.get(), &cookie_)) cookie_ = 0;
     }
     ~ActivationScope() {
