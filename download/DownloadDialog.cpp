@@ -88,7 +88,8 @@ public:
     explicit ActivationScope(HMODULE module) {
         ACTIVATION_CONTEXT_BASIC_INFORMATION own{};
         if (::QueryActCtxW(QUERY_ACTCTX_FLAG_ACTCTX_IS_HMODULE, module, nullptr,
-                           ActivationContextBasicInformation, &own, sizeof(own), nullptr))
+                           ActivationContextBasicInformation, &own, sizeof(own), nullptr) &&
+            own.hActCtx)
             context_.reset(own.hActCtx);
         if (!context_) {
             ACTCTXW request{};
@@ -96,8 +97,7 @@ public:
             request.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
             request.hModule = module;
             request.lpResourceName = MAKEINTRESOURCEW(2);
-            const HANDLE made = ::CreateActCtxW(&request);
-            if (made != INVALID_HANDLE_VALUE) context_.reset(made);
+            context_.reset(::CreateActCtxW(&request));
         }
         if (context_ && !::ActivateActCtx(context_.get(), &cookie_)) cookie_ = 0;
     }

@@ -55,7 +55,7 @@ struct NullHandleTraits {
     static void Close(Type h) noexcept { CloseFunction(h); }
 };
 
-// CreateFile and FindFirstFile report failure as
+// CreateFile, FindFirstFile and CreateActCtx report failure as
 // INVALID_HANDLE_VALUE, not NULL.
 template <auto CloseFunction>
 struct InvalidValueHandleTraits {
@@ -73,7 +73,7 @@ inline void ReleaseCryptProvider(HCRYPTPROV provider) noexcept { ::CryptReleaseC
 using UniqueHandleKernel = UniqueNullHandle<HANDLE, &::CloseHandle>;
 using UniqueFile = UniqueHandle<InvalidValueHandleTraits<&::CloseHandle>>;
 using UniqueFind = UniqueHandle<InvalidValueHandleTraits<&::FindClose>>;
-using UniqueActivationContext = UniqueNullHandle<HANDLE, &::ReleaseActCtx>;
+using UniqueActivationContext = UniqueHandle<InvalidValueHandleTraits<&::ReleaseActCtx>>;
 using UniqueKey = UniqueNullHandle<HKEY, &::RegCloseKey>;
 using UniqueModule = UniqueNullHandle<HMODULE, &::FreeLibrary>;
 using UniqueLocal = UniqueNullHandle<HLOCAL, &::LocalFree>;
