@@ -3,6 +3,8 @@
 // (and instead of being started by a test program, whose output pipe it
 // would then hold open). Writes "keepalive.ready" beside itself once the
 // window, and with it the desktop, exists.
+#include "Handles.h"
+
 #include <windows.h>
 
 #include <string>
@@ -15,8 +17,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring ready(path, n);
     ready = ready.substr(0, ready.rfind(L'\\') + 1) + L"keepalive.ready";
-    ::CloseHandle(::CreateFileW(ready.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Closed at once: only that the file is there counts.
+    rvz::UniqueFile(::CreateFileW(ready.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     MSG msg;
     while (::GetMessageW(&msg, nullptr, 0, 0) > 0) ::DispatchMessageW(&msg);
     return 0;
