@@ -1,7 +1,7 @@
-// wait_bench.exe loader|poll COMMAND_LINE
-// Runs the command line and waits for it the loader's way (RunAndWait: asleep
-// until the process ends or a message arrives) or by polling with a zero
-// time-out as a baseline, then prints the CPU seconds this process used.
+// wait_bench.exe loader|poll PROGRAM COMMAND_LINE
+// Runs the program with the command line and waits for it the loader's way
+// (RunAndWait: asleep until the process ends or a message arrives) or by
+// polling with a zero time-out as a baseline, then prints the CPU seconds this process used.
 #include "Handles.h"
 #include "basFiles.h"
 
@@ -40,12 +40,12 @@ double CpuSeconds() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 3) return 2;
+    if (argc < 4) return 2;
     const double before = CpuSeconds();
     if (std::wcscmp(argv[1], L"poll") == 0)
-        PollingWait(argv[2]);
+        PollingWait(argv[3]);
     else
-        rvz::RunAndWait(argv[2]);
+        rvz::RunAndWait(argv[2], argv[3]);
     const double used = CpuSeconds() - before;
     std::printf("%.3f\n", used > 0 ? used : 0.0);
     return 0;

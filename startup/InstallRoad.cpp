@@ -27,11 +27,11 @@ std::wstring AnsiSafeFolder(const std::wstring& folder) {
     return std::wstring(shortName, length);
 }
 
-// Why the setup is refused, in the user's language; nothing when it may run.
-std::optional<std::wstring> PublisherRefusal(const std::wstring& setupPath) {
+// Why the held setup is refused, in the user's language; nothing when it may run.
+std::optional<std::wstring> PublisherRefusal(const std::wstring& setupPath, HANDLE held) {
     if (ConfiguredPublishers().empty()) return std::nullopt;  // built to run it unchecked
     const SignatureVerdict verdict =
-        CheckPublisher(setupPath, ConfiguredPublishers(), ConfiguredKeySha256());
+        CheckPublisher(setupPath, ConfiguredPublishers(), ConfiguredKeySha256(), held);
     switch (verdict.result) {
         case SignatureResult::Accepted: return std::nullopt;
         case SignatureResult::Unsigned: return ResString(IDS_SIGNATURE_MISSING);
@@ -46,10 +46,12 @@ std::optional<std::wstring> PublisherRefusal(const std::wstring& setupPath) {
 // The outcome when the road ends here; nothing once the setup has run.
 std::optional<ExitCode> DownloadAndRunSetup(const DownloadLibrary& library, bool autostart,
                                             RunLog& log) {
-    // Loaders that were killed or lost their power left theirs.
-    const int abandoned = RemoveAbandonedWorkDirectories();
+    // Loaders that were killed or lost their power left theirs. Everything
+    // lies where only administrators may change it, whatever TMP and TEMP say.
+    const std::wstring temp = LoaderTempFolder();
+    const int abandoned = RemoveAbandonedWorkDirectories(temp);
     if (abandoned > 0) log.Write(L"Removed work directories of earlier loaders: " + std::to_wstring(abandoned));
-    const WorkDirectory workDirectory = CreateWorkDirectory();
+    const WorkDirectory workDirectory = CreateWorkDirectory(temp);
     log.Write(L"Work directory " + workDirectory.path());
     const std::wstring setupPath = workDirectory.path() + kSetupFileName;
 
@@ -62,16 +64,28 @@ std::optional<ExitCode> DownloadAndRunSetup(const DownloadLibrary& library, bool
         log.Write(L"Download: no setup arrived");
         return kExitDownloadFailed;
     }
+    // Held from here until it has run: what is checked is what starts.
+    const UniqueFile held = HoldFile(setupPath);
+    if (!held) {
+        ShowMessage(ResString(IDS_SETUP_CANNOT_START) + L"\r\n\r\n" + setupPath + L"\r\n" +
+                        SystemErrorText(::GetLastError()),
+                    MB_ICONERROR, log);
+        return kExitSetupCannotStart;
+    }
     log.Write(L"Download: the setup arrived");
     // It runs with administrator rights: only the vendor's own setup.
-    if (const auto refusal = PublisherRefusal(setupPath)) {
+    if (const auto refusal = PublisherRefusal(setupPath, held.get())) {
         ShowMessage(ResString(IDS_SETUP_NOT_SIGNED) + L"\r\n\r\n" + *refusal, MB_ICONERROR, log);
         return kExitSetupNotSigned;
     }
 
     const std::wstring commandLine = SetupCommandLine(setupPath, autostart);
     log.Write(L"Setup: " + commandLine);
-    const RunResult setup = RunAndWait(commandLine);
+    const RunResult setup = RunAndWait(setupPath, commandLine, {held.get(), workDirectory.path()});
+    if (setup.replaced) {
+        ShowMessage(ResString(IDS_SETUP_REPLACED) + L"\r\n\r\n" + setupPath, MB_ICONERROR, log);
+        return kExitSetupNotSigned;
+    }
     if (!setup.started) {
         ShowMessage(ResString(IDS_SETUP_CANNOT_START) + L"\r\n\r\n" + setupPath + L"\r\n" +
                         SystemErrorText(setup.error),

@@ -122,7 +122,7 @@ ExitCode Main(const LoaderConfig& config) {
 
     // Before the road's first window, which may be a message box.
     DeclareDpiAwareness();
-    RunLog log = RunLog::Open();
+    RunLog log = RunLog::Open(LoaderTempFolder());
     log.Write(L"Loader " + ModulePath() + L", add-on \"" + config.appName + L"\", argument \"" +
               config.gridCommand + L"\"");
     log.Write(L"Install record: \"" + ReadInstallRecord() + L"\", no program: not installed");

@@ -3,6 +3,8 @@
 #include "WinError.h"
 #include "basFiles.h"
 
+#include <sddl.h>
+
 #include <algorithm>
 #include <cwchar>
 #include <iterator>
@@ -45,8 +47,13 @@ LogOrder OrderOf(const std::wstring& name) {
     return {stamp, static_cast<unsigned>(std::wcstoul(suffix.c_str() + 1, nullptr, 10))};
 }
 
-// Deletes the oldest logs in the folder but the own one, keeping kKept - 1.
-void DeleteOldLogs(const std::wstring& folder, const std::wstring& ownName) {
+// Administrators and the system may change a log; every user may read it, so
+// that the user whose install it tells can open it without rights.
+constexpr wchar_t kLogSddl[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)";
+
+// Deletes the oldest logs in the folder but the own one, keeping kKept - 1;
+// only the loader's own, checked by handle as each is deleted.
+void DeleteOldLogs(const std::wstring& folder, const std::wstring& ownName, OwnerCheck isLoaders) {
     std::vector<std::pair<LogOrder, std::wstring>> others;
     for (const WIN32_FIND_DATAW& entry : FindEntries(folder + kPrefix + L"*.log")) {
         const LogOrder order = OrderOf(entry.cFileName);
@@ -57,15 +64,20 @@ void DeleteOldLogs(const std::wstring& folder, const std::wstring& ownName) {
     if (others.size() < RunLog::kKept) return;
     std::sort(others.begin(), others.end());
     for (size_t i = 0; i + (RunLog::kKept - 1) < others.size(); ++i)
-        ::DeleteFileW((folder + others[i].second).c_str());
+        RemoveOwnFile(folder + others[i].second, isLoaders);
 }
 
 }  // namespace
 
-RunLog RunLog::Open() noexcept {
+RunLog RunLog::Open(const std::wstring& folder, OwnerCheck isLoaders) noexcept {
     RunLog log;
     try {
-        const std::wstring folder = UserTempFolder();
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kLogSddl, SDDL_REVISION_1,
+                                                                  &descriptor, nullptr))
+            return RunLog();
+        const UniqueLocal security(descriptor);
+        SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
         SYSTEMTIME now;
         ::GetLocalTime(&now);
         wchar_t stamp[kStampLength + 1];
@@ -77,14 +89,14 @@ RunLog RunLog::Open() noexcept {
                    (number == 1 ? L"" : L"-" + std::to_wstring(number)) + L".log";
             // A new file only: another loader's log of the same second stays its own.
             log.file_.reset(::CreateFileW((folder + name).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                          &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
             if (!log.file_ && ::GetLastError() != ERROR_FILE_EXISTS) return RunLog();
         }
         if (!log.file_) return RunLog();
         log.path_ = folder + name;
         DWORD written = 0;
         ::WriteFile(log.file_.get(), "\xEF\xBB\xBF", 3, &written, nullptr);
-        DeleteOldLogs(folder, name);
+        DeleteOldLogs(folder, name, isLoaders);
     } catch (...) {
         // Without the log the loader works as well.
     }

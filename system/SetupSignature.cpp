@@ -115,12 +115,13 @@ bool MeansUnsigned(LONG status, DWORD lastError) {
 
 SignatureVerdict CheckPublisher(const std::wstring& file,
                                 const std::vector<std::wstring>& publishers,
-                                const std::vector<std::string>& keySha256Hex) {
+                                const std::vector<std::string>& keySha256Hex, HANDLE held) {
     const TrustApi api;
 
     WINTRUST_FILE_INFO fileInfo{};
     fileInfo.cbStruct = sizeof(fileInfo);
     fileInfo.pcwszFilePath = file.c_str();
+    fileInfo.hFile = held;
     WINTRUST_DATA data{};
     data.cbStruct = sizeof(data);
     data.dwUIChoice = WTD_UI_NONE;

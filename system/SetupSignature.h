@@ -29,11 +29,13 @@ struct SignatureVerdict {
 // without looking up revocation on the network. `publishers` are the accepted
 // signer names (exact, as Explorer shows them); `keySha256Hex`, when not
 // empty, the accepted SHA-256 hashes of the signer's SubjectPublicKeyInfo in
-// hex (either case). Throws WinError when the system's trust functions
-// cannot be loaded.
+// hex (either case). `held`, when given, is the file opened (HoldFile): the
+// check reads through it, so what is checked is what stays held. Throws
+// WinError when the system's trust functions cannot be loaded.
 SignatureVerdict CheckPublisher(const std::wstring& file,
                                 const std::vector<std::wstring>& publishers,
-                                const std::vector<std::string>& keySha256Hex);
+                                const std::vector<std::string>& keySha256Hex,
+                                HANDLE held = nullptr);
 
 // The build's RAVODUZA_SETUP_PUBLISHER and RAVODUZA_SETUP_KEY_SHA256, defined
 // in each loader executable by cmake/Signing.cmake. No publisher: the setup

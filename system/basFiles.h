@@ -36,13 +36,14 @@ namespace rvz {
 // --- Windows operations ---
 
 // The security of the work directory: administrators and the system may
-// change it, other users only read it; nothing is inherited from the user's
-// temporary folder, because the elevated loader runs what it downloads there.
+// change it, other users only read it; nothing is inherited from the folder
+// it lies in, because the elevated loader runs what it downloads there.
 UniqueLocal WorkDirectorySecurity();
 
-// The user's temporary folder could not be used: it is missing, is a file,
-// or takes no new entry (no rights, disk full). folder() is the folder as
-// Windows gives it (with a trailing backslash), so that a message can name it.
+// The folder the loader's work directories and logs lie in could not be
+// used: it is missing, is a file, or takes no new entry (no rights, disk
+// full). folder() is the folder as the loader names it (with a trailing
+// backslash), so that a message can name it.
 class TempFolderError : public WinError {
 public:
     TempFolderError(DWORD code, const std::string& what, std::wstring folder);
@@ -52,15 +53,31 @@ private:
     std::wstring folder_;
 };
 
-// The user's temporary folder as Windows names it (from TMP, TEMP or the
-// profile), ending in a backslash; it need not exist. Throws WinError.
-std::wstring UserTempFolder();
+// The Temp folder of the Windows folder, ending in a backslash: the loader's
+// place for its work directories and logs. Only administrators and the
+// system may change it and what they made in it, and the Windows folder
+// comes from the system, not from TMP or TEMP, which every program of the
+// user can change. Throws WinError.
+std::wstring LoaderTempFolder();
 
-// A new, empty directory named by Windows with the prefix "tkt" in the
-// user's temporary folder (full path, no trailing backslash). Only the
-// system and administrators may write into it. Throws TempFolderError when
-// the temporary folder cannot be used, WinError for any other failure.
-std::wstring CreateTempDirectory();
+// True for the administrators group and the system account: the owners of
+// what an elevated loader or the system made.
+bool IsAdministratorsOrSystem(PSID sid) noexcept;
+
+// Whether the file or folder behind the handle (opened with READ_CONTROL)
+// was made by administrators or the system, by its owner. What anybody else
+// made is never the loader's to remove, whatever its name or content.
+bool MadeByAdministrators(HANDLE object) noexcept;
+
+// Decides for a handle whether what it names is the loader's own.
+using OwnerCheck = bool (*)(HANDLE) noexcept;
+
+// A new, empty directory "tkt<random hex>.tmp" in the folder (full path,
+// no trailing backslash), which only the system and administrators may
+// change. A name that exists already, as whatever, is never opened: another
+// random name is tried. Throws TempFolderError when the folder cannot be
+// used, WinError for any other failure.
+std::wstring CreateTempDirectory(const std::wstring& folder);
 
 // The name of the marker file that makes a work directory the loader's own.
 constexpr wchar_t kWorkDirectoryMarker[] = L"RAVoduza.lock";
@@ -69,10 +86,12 @@ constexpr wchar_t kWorkDirectoryMarker[] = L"RAVoduza.lock";
 // marker file kWorkDirectoryMarker, which this object keeps open without
 // sharing for as long as it lives. A held marker tells every other loader
 // that the directory is in use; a marker nobody holds, that its owner is gone
-// (see RemoveAbandonedWorkDirectories). The marker's handle is not inherited
-// by the programs the loader starts, so a setup that outlives its loader does
-// not keep the directory marked as in use. Move-only. Destroying the object
-// removes the directory (as Remove does).
+// (see RemoveAbandonedWorkDirectories). The directory itself is held open
+// too, without delete sharing, so that it cannot be renamed or swapped while
+// the loader works in it. Neither handle is inherited by the programs the
+// loader starts, so a setup that outlives its loader does not keep the
+// directory marked as in use. Move-only. Destroying the object removes the
+// directory (as Remove does).
 class WorkDirectory {
 public:
     WorkDirectory() = default;  // none: Remove does nothing
@@ -85,49 +104,91 @@ public:
 
     // Removes everything in the directory but the marker, waiting a short
     // moment for files that a program which has just ended still holds; then
-    // releases the marker and removes it and the directory. What is still in
-    // use stays, and then the marker stays too, so that a later loader
-    // removes the rest. True when nothing is left. Never throws; once called,
-    // the object owns nothing.
+    // releases the marker and removes it and the directory. Links are
+    // removed as themselves, never followed. What is still in use stays, and
+    // then the marker stays too, so that a later loader removes the rest.
+    // True when nothing is left. Never throws; once called, the object owns
+    // nothing.
     bool Remove() noexcept;
 
 private:
-    friend WorkDirectory CreateWorkDirectory();
+    friend WorkDirectory CreateWorkDirectory(const std::wstring& folder);
     std::wstring path_;
+    UniqueFile folder_;
     UniqueFile marker_;
 };
 
-// A new work directory made by CreateTempDirectory and marked as the
-// loader's own. Throws as CreateTempDirectory does, and WinError when the
-// marker cannot be made (the directory is then removed again).
-WorkDirectory CreateWorkDirectory();
+// A new work directory made by CreateTempDirectory in the folder and marked
+// as the loader's own. Throws as CreateTempDirectory does, and WinError when
+// the marker cannot be made (the directory is then removed again).
+WorkDirectory CreateWorkDirectory(const std::wstring& folder);
 
-// Removes the work directories that earlier loaders left in the user's
-// temporary folder: folders named tkt*.tmp that hold the marker file, which
-// no process holds open any more. Folders without the marker are never
-// touched (they are not the loader's), nor links, nor directories of a
-// running loader. Files still in use stay, and with them the directory and
-// its marker, for a later loader to try again. Meant for the install road before it makes
-// its own work directory. Returns how many directories were removed. Never
-// throws.
-int RemoveAbandonedWorkDirectories() noexcept;
+// Removes the work directories that earlier loaders left in the folder:
+// folders named tkt*.tmp that the owner check accepts and that hold the
+// marker file, which no process holds open any more. Folders that others
+// made, or without the marker, are never touched, nor links, nor directories
+// of a running loader. Files still in use stay, and with them the directory
+// and its marker, for a later loader to try again. Meant for the install
+// road before it makes its own work directory. Returns how many directories
+// were removed. Never throws.
+int RemoveAbandonedWorkDirectories(const std::wstring& folder,
+                                   OwnerCheck isLoaders = MadeByAdministrators) noexcept;
+
+// Removes the file at the path by handle when it is the loader's own: a
+// plain file, no link, with no other name (hard link), that the owner check
+// accepts at the moment of removal. True when it was removed. Never throws.
+bool RemoveOwnFile(const std::wstring& path, OwnerCheck isLoaders = MadeByAdministrators) noexcept;
+
+// One entry of a folder, listed through the folder's handle.
+struct FolderEntry {
+    std::wstring name;
+    DWORD attributes = 0;
+    LONGLONG id = 0;  // the file id, as GetFileInformationByHandle gives it
+};
+
+// The entries of an open folder (FILE_LIST_DIRECTORY), without "." and "..".
+// Throws only std::bad_alloc.
+std::vector<FolderEntry> ListEntries(HANDLE folder);
+
+// Opens an existing file for reading and denies others every write, delete
+// and rename while the handle lives, so that what was checked stays what
+// runs. A link is refused. A file that something else has open for a moment
+// (a virus scanner) is tried again for up to 30 seconds. Invalid, with
+// GetLastError set, when the file cannot be held.
+UniqueFile HoldFile(const std::wstring& path);
+
+// Whether two handles name the same file (volume and file id).
+bool SameFile(HANDLE first, HANDLE second) noexcept;
 
 // What became of a program that RunAndWait was asked to run.
 struct RunResult {
-    bool started = false;  // false: it could not be started
-    DWORD error = 0;       // when not started: the system's error code
-    DWORD exitCode = 0;    // when started: the exit code it ended with
+    bool started = false;   // false: it did not run
+    bool replaced = false;  // not started: the program was another file than the one held
+    DWORD error = 0;        // when not started: the system's error code
+    DWORD exitCode = 0;     // when started: the exit code it ended with
 };
 
-// Starts the command line and returns when that process has ended, or when
-// it could not be started. A start refused because the program file is
-// locked (a sharing violation or access denied, as while a virus scanner
-// reads a fresh file) is tried again for up to 30 seconds, the pauses
-// growing from 50 ms to 2 s; any other refusal (missing file, not a program)
-// returns at once, as does the last refused try.
+// What RunAndWait starts besides the command line.
+struct RunOptions {
+    // The program file, held open (HoldFile): the process is made suspended
+    // and runs only when its image is this very file; otherwise it is ended
+    // unrun. Null: not checked.
+    HANDLE image = nullptr;
+    // The started program's current folder; empty: the loader's own.
+    std::wstring folder;
+};
+
+// Starts the program, named explicitly, with the command line (which begins
+// with the program, as programs expect) and returns when that process has
+// ended, or when it could not be started. A start refused because the
+// program file is locked (a sharing violation or access denied, as while a
+// virus scanner reads a fresh file) is tried again for up to 30 seconds, the
+// pauses growing from 50 ms to 2 s; any other refusal (missing file, not a
+// program) returns at once, as does the last refused try.
 // Window messages are dispatched during every wait, which uses no processor
 // time. Never throws.
-RunResult RunAndWait(const std::wstring& commandLine);
+RunResult RunAndWait(const std::wstring& program, const std::wstring& commandLine,
+                     const RunOptions& options = {});
 
 // Starts the program with its window shown normally and returns without
 // waiting. The program is named explicitly, so Windows never picks a program

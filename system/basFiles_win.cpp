@@ -5,9 +5,12 @@
 #include "Handles.h"
 #include "WinError.h"
 
+#include <aclapi.h>
+#include <ntsecapi.h>
 #include <sddl.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <utility>
 #include <vector>
 
@@ -73,18 +76,18 @@ private:
 };
 
 // Starts a process shown normally; false with the system's error code left
-// in GetLastError when Windows refuses. A null program lets Windows take it
-// from the command line.
-bool CreateShownProcess(const wchar_t* program, const std::wstring& commandLine, bool inheritHandles,
-                        ProcessHandles& started) {
+// in GetLastError when Windows refuses. Suspended, it runs only once resumed.
+bool CreateShownProcess(const std::wstring& program, const std::wstring& commandLine,
+                        bool suspended, const std::wstring& folder, ProcessHandles& started) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION info{};
     std::wstring line = commandLine;  // CreateProcessW may write into it
-    if (!::CreateProcessW(program, line.data(), nullptr, nullptr, inheritHandles ? TRUE : FALSE,
-                          NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &info))
+    if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE,
+                          NORMAL_PRIORITY_CLASS | (suspended ? CREATE_SUSPENDED : 0), nullptr,
+                          folder.empty() ? nullptr : folder.c_str(), &startup, &info))
         return false;
     started = ProcessHandles::Adopt(info);
     return true;
@@ -95,48 +98,97 @@ bool IsLockedFileError(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
 }
 
-void DeleteTree(const std::wstring& folder);
-
-// Deletes one entry of a folder as far as possible: a file, a link (removed,
-// never followed, so only the folder's own files go) or a folder with what
-// it holds.
-void DeleteEntry(const std::wstring& path, DWORD attributes) {
-    // Windows removes no read-only file or folder.
-    if (attributes & FILE_ATTRIBUTE_READONLY)
-        ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        DeleteTree(path);
-        return;
-    }
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-        ::RemoveDirectoryW(path.c_str());
-    else
-        ::DeleteFileW(path.c_str());
-}
-
-// Deletes what is in the folder and the folder, as far as possible.
-void DeleteTree(const std::wstring& folder) {
-    for (const WIN32_FIND_DATAW& entry : FindEntries(folder + L"\\*"))
-        DeleteEntry(folder + L"\\" + entry.cFileName, entry.dwFileAttributes);
-    ::RemoveDirectoryW(folder.c_str());
-}
-
-// Deletes the files and folders (with all they hold), trying as often as
-// given with a short pause, because a program that has just ended may hold
-// its own file for a moment. True when none of them is left.
-bool RemovePaths(const std::vector<std::wstring>& paths, int attempts) {
-    const auto exists = [](const std::wstring& path) {
-        return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-    };
-    for (int attempt = 0; attempt < attempts; ++attempt) {
-        if (attempt > 0) ::Sleep(100);
-        for (const std::wstring& path : paths) {
-            const DWORD attributes = ::GetFileAttributesW(path.c_str());
-            if (attributes != INVALID_FILE_ATTRIBUTES) DeleteEntry(path, attributes);
+// Repeats the attempt while it fails because the file is locked, for up to
+// kLockedStartPatience, the pauses growing from 50 ms to kLongestStartPause
+// and dispatching messages. False, with the last error in GetLastError, when
+// it fails otherwise or the patience is over.
+template <typename Attempt>
+bool TryWhileLocked(DispatchingWait& wait, Attempt attempt) {
+    const ULONGLONG giveUp = ::GetTickCount64() + kLockedStartPatience;
+    DWORD pause = 50;
+    while (!attempt()) {
+        const DWORD error = ::GetLastError();
+        const ULONGLONG now = ::GetTickCount64();
+        if (!IsLockedFileError(error) || now >= giveUp) {
+            ::SetLastError(error);
+            return false;
         }
-        if (std::none_of(paths.begin(), paths.end(), exists)) return true;
+        wait.For(nullptr, static_cast<DWORD>(std::min<ULONGLONG>(pause, giveUp - now)));
+        pause = std::min(pause * 2, kLongestStartPause);
     }
-    return false;
+    return true;
+}
+
+// How the loader opens what it may remove: never through a link at the
+// entry's own name (a link is opened as itself), and without letting others
+// delete or rename it meanwhile. A folder is opened for listing as well.
+UniqueFile OpenEntry(const std::wstring& path, bool folder) {
+    const DWORD access = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | READ_CONTROL |
+                         SYNCHRONIZE | (folder ? FILE_LIST_DIRECTORY : 0);
+    return UniqueFile(::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                    nullptr));
+}
+
+LONGLONG FileIdOf(const BY_HANDLE_FILE_INFORMATION& info) {
+    return static_cast<LONGLONG>((static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) |
+                                 info.nFileIndexLow);
+}
+
+// Deletes what the handle names (opened with DELETE): a file's name, a
+// link itself, an empty folder. Gone once the last handle to it closes.
+bool MarkDeleted(HANDLE entry) {
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    return ::SetFileInformationByHandle(entry, FileDispositionInfo, &disposition,
+                                        sizeof(disposition)) != FALSE;
+}
+
+// Windows deletes no read-only file or folder. Only what has no other name
+// may lose the attribute: a hard link shares it with a file elsewhere.
+bool ClearReadOnly(HANDLE entry, const BY_HANDLE_FILE_INFORMATION& info) {
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) return true;
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && info.nNumberOfLinks > 1) return false;
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY;
+    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return ::SetFileInformationByHandle(entry, FileBasicInfo, &basic, sizeof(basic)) != FALSE;
+}
+
+bool RemoveListedEntry(const std::wstring& folder, const FolderEntry& listed, OwnerCheck isLoaders);
+
+// Removes what an open folder holds, as far as possible; true when it is empty.
+bool EmptyFolder(HANDLE folder, const std::wstring& path, const wchar_t* keep = nullptr) {
+    bool emptied = true;
+    for (const FolderEntry& entry : ListEntries(folder)) {
+        if (keep && ::CompareStringOrdinal(entry.name.c_str(), -1, keep, -1, TRUE) == CSTR_EQUAL)
+            continue;
+        emptied = RemoveListedEntry(path, entry, nullptr) && emptied;
+    }
+    return emptied;
+}
+
+// Removes a listed entry by handle, if it still is what was listed.
+bool RemoveListedEntry(const std::wstring& folder, const FolderEntry& listed, OwnerCheck isLoaders) {
+    const bool listedLink = listed.attributes & FILE_ATTRIBUTE_REPARSE_POINT;
+    const std::wstring path = folder + L"\\" + listed.name;
+    const UniqueFile entry = OpenEntry(path, (listed.attributes & FILE_ATTRIBUTE_DIRECTORY) && !listedLink);
+    if (!entry) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(entry.get(), &info)) return false;
+    const bool link = info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
+    // Listed as a link but opened as none: the open went through it, as a
+    // file system that cannot open a link as itself does. Left alone.
+    if (listedLink && !link) return false;
+    // Not what was listed any more: whatever took its name is not touched.
+    if (!link && FileIdOf(info) != listed.id) return false;
+    if (isLoaders && !isLoaders(entry.get())) return false;
+    if (!link && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !EmptyFolder(entry.get(), path))
+        return false;
+    return ClearReadOnly(entry.get(), info) && MarkDeleted(entry.get());
 }
 
 using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
@@ -147,24 +199,43 @@ SetDefaultDllDirectoriesFn FindSetDefaultDllDirectories(HMODULE provider) {
     return FunctionOf<SetDefaultDllDirectoriesFn>(provider, "SetDefaultDllDirectories");
 }
 
+// Whether the (suspended) process was made from the held file: the file its
+// image names now, opened afresh, is that file.
+bool IsImageOf(HANDLE process, HANDLE held) {
+    std::vector<wchar_t> name(MAX_PATH);
+    for (;;) {
+        DWORD length = static_cast<DWORD>(name.size());
+        if (::QueryFullProcessImageNameW(process, 0, name.data(), &length)) {
+            const UniqueFile image(::CreateFileW(std::wstring(name.data(), length).c_str(),
+                                                 FILE_READ_ATTRIBUTES,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                 nullptr, OPEN_EXISTING, 0, nullptr));
+            return image && SameFile(image.get(), held);
+        }
+        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || name.size() > 32768) return false;
+        name.resize(name.size() * 2);
+    }
+}
+
 std::wstring MarkerPath(const std::wstring& directory) {
     return directory + L"\\" + kWorkDirectoryMarker;
 }
 
-// Removes a marked work directory whose marker the caller holds: everything
-// but the marker first, so that what cannot go yet stays marked as the
-// loader's; then the marker, released, and the directory.
-bool RemoveMarkedDirectory(const std::wstring& directory, UniqueFile& marker, int attempts) {
-    std::vector<std::wstring> contents;
-    for (const WIN32_FIND_DATAW& entry : FindEntries(directory + L"\\*")) {
-        if (::CompareStringOrdinal(entry.cFileName, -1, kWorkDirectoryMarker, -1, TRUE) != CSTR_EQUAL)
-            contents.push_back(directory + L"\\" + entry.cFileName);
+// Removes a marked work directory whose marker (opened with DELETE) the
+// caller holds and whose folder handle lists it: everything but the marker
+// first, tried as often as given a short pause apart, because a program that
+// has just ended may hold its own file for a moment; so what cannot go yet
+// stays marked as the loader's. Then the marker goes, released. True when
+// the folder is empty; the caller removes the folder itself.
+bool EmptyMarkedDirectory(HANDLE folder, const std::wstring& path, UniqueFile& marker, int attempts) {
+    bool emptied = false;
+    for (int attempt = 0; attempt < attempts && !emptied; ++attempt) {
+        if (attempt > 0) ::Sleep(100);
+        emptied = EmptyFolder(folder, path, kWorkDirectoryMarker);
     }
-    const bool emptied = RemovePaths(contents, attempts);
+    if (emptied) MarkDeleted(marker.get());
     marker.reset();
-    if (!emptied) return false;
-    ::DeleteFileW(MarkerPath(directory).c_str());
-    return ::RemoveDirectoryW(directory.c_str()) != FALSE;
+    return emptied;
 }
 
 // Whether a name found by the pattern tkt*.tmp really is one: the pattern
@@ -180,11 +251,30 @@ bool IsWorkDirectoryName(const std::wstring& name) {
 TempFolderError::TempFolderError(DWORD code, const std::string& what, std::wstring folder)
     : WinError(code, what), folder_(std::move(folder)) {}
 
-std::wstring UserTempFolder() {
-    wchar_t folder[MAX_PATH + 1];
-    const DWORD length = ::GetTempPathW(MAX_PATH + 1, folder);
-    if (length == 0 || length > MAX_PATH) ThrowLastError(L"GetTempPath");
-    return std::wstring(folder, length);
+std::wstring LoaderTempFolder() {
+    std::vector<wchar_t> folder(MAX_PATH);
+    for (;;) {
+        const UINT length = ::GetSystemWindowsDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
+        if (length == 0) ThrowLastError(L"GetSystemWindowsDirectory");
+        if (length < folder.size()) return std::wstring(folder.data(), length) + L"\\Temp\\";
+        folder.resize(length);  // cut off: again with the room it asked for
+    }
+}
+
+bool IsAdministratorsOrSystem(PSID sid) noexcept {
+    return sid && ::IsValidSid(sid) &&
+           (::IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
+            ::IsWellKnownSid(sid, WinLocalSystemSid));
+}
+
+bool MadeByAdministrators(HANDLE object) noexcept {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                          nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    const UniqueLocal owned(descriptor);
+    return IsAdministratorsOrSystem(owner);
 }
 
 UniqueLocal WorkDirectorySecurity() {
@@ -195,27 +285,33 @@ UniqueLocal WorkDirectorySecurity() {
     return UniqueLocal(descriptor);
 }
 
-std::wstring CreateTempDirectory() {
-    const std::wstring folder = UserTempFolder();
-    wchar_t name[MAX_PATH];
-    if (!::GetTempFileNameW(folder.c_str(), L"tkt", 0, name)) {
-        // Missing, a file, or closed to us: the folder itself is unusable.
-        const DWORD code = ::GetLastError();
-        throw TempFolderError(code, DescribeError(L"GetTempFileName " + folder, code), folder);
-    }
-    // Windows reserved the name by creating a file; the directory takes its place.
-    if (!::DeleteFileW(name)) ThrowLastError(std::wstring(L"DeleteFile ") + name);
-
+std::wstring CreateTempDirectory(const std::wstring& folder) {
     const UniqueLocal descriptor = WorkDirectorySecurity();
     SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
-    // Fails if anything took the name in between: never reuse a foreign directory.
-    if (!::CreateDirectoryW(name, &attributes)) ThrowLastError(std::wstring(L"CreateDirectory ") + name);
-    return name;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        ULONG random = 0;
+        if (!::RtlGenRandom(&random, sizeof(random))) ThrowLastError(L"RtlGenRandom");
+        wchar_t name[16];
+        std::swprintf(name, 16, L"tkt%08lx.tmp", random);
+        const std::wstring path = folder + name;
+        // Fails for any name that exists, as whatever: nothing foreign is reused.
+        if (::CreateDirectoryW(path.c_str(), &attributes)) return path;
+        const DWORD code = ::GetLastError();
+        if (code != ERROR_ALREADY_EXISTS) {
+            // Missing, a file, or closed to us: the folder itself is unusable.
+            throw TempFolderError(code, DescribeError(L"CreateDirectory " + path, code), folder);
+        }
+    }
+    throw TempFolderError(ERROR_ALREADY_EXISTS,
+                          DescribeError(L"CreateDirectory " + folder + L"tkt*.tmp", ERROR_ALREADY_EXISTS),
+                          folder);
 }
 
 // The moved-from object must own no path, or it would remove the directory.
 WorkDirectory::WorkDirectory(WorkDirectory&& other) noexcept
-    : path_(std::exchange(other.path_, {})), marker_(std::move(other.marker_)) {}
+    : path_(std::exchange(other.path_, {})),
+      folder_(std::move(other.folder_)),
+      marker_(std::move(other.marker_)) {}
 
 WorkDirectory::~WorkDirectory() { Remove(); }
 
@@ -223,42 +319,67 @@ bool WorkDirectory::Remove() noexcept {
     if (path_.empty()) return true;
     const std::wstring path = std::exchange(path_, {});
     try {
+        BY_HANDLE_FILE_INFORMATION own;
+        const bool known = ::GetFileInformationByHandle(folder_.get(), &own) != FALSE;
         // Twenty tries a short pause apart: the setup may just have ended.
-        return RemoveMarkedDirectory(path, marker_, 20);
+        const bool emptied = EmptyMarkedDirectory(folder_.get(), path, marker_, 20);
+        // The held handle lets nobody delete the folder, this loader neither.
+        folder_.reset();
+        if (!emptied || !known) return false;
+        const size_t cut = path.rfind(L'\\');
+        FolderEntry self{path.substr(cut + 1), FILE_ATTRIBUTE_DIRECTORY, FileIdOf(own)};
+        return RemoveListedEntry(path.substr(0, cut), self, nullptr);
     } catch (...) {
+        folder_.reset();
         marker_.reset();
         return false;
     }
 }
 
-WorkDirectory CreateWorkDirectory() {
+WorkDirectory CreateWorkDirectory(const std::wstring& folder) {
     WorkDirectory directory;
-    directory.path_ = CreateTempDirectory();
+    directory.path_ = CreateTempDirectory(folder);
+    // Held for listing, sharing all but deletion: it cannot be renamed or
+    // replaced meanwhile, and a setup may still take it as its current folder.
+    directory.folder_.reset(::CreateFileW(
+        directory.path_.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!directory.folder_) ThrowLastError(L"CreateFile " + directory.path_);
     // Not shared at all and not inherited by the setup: while this handle
     // lives, no other loader can open the marker, which says "in use".
-    directory.marker_.reset(::CreateFileW(MarkerPath(directory.path_).c_str(), GENERIC_READ, 0,
-                                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    directory.marker_.reset(::CreateFileW(MarkerPath(directory.path_).c_str(), GENERIC_READ | DELETE,
+                                          0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!directory.marker_) ThrowLastError(L"CreateFile " + MarkerPath(directory.path_));
     return directory;
 }
 
-int RemoveAbandonedWorkDirectories() noexcept {
+int RemoveAbandonedWorkDirectories(const std::wstring& folder, OwnerCheck isLoaders) noexcept {
     int removed = 0;
     try {
-        const std::wstring folder = UserTempFolder();
-        for (const WIN32_FIND_DATAW& entry : FindEntries(folder + L"tkt*.tmp")) {
-            const DWORD attributes = entry.dwFileAttributes;
+        for (const WIN32_FIND_DATAW& found : FindEntries(folder + L"tkt*.tmp")) {
             // A link could lead the elevated loader anywhere: only real folders.
-            if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-                !IsWorkDirectoryName(entry.cFileName))
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+                (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+                !IsWorkDirectoryName(found.cFileName))
                 continue;
-            const std::wstring directory = folder + entry.cFileName;
+            const std::wstring directory = folder + found.cFileName;
+            const UniqueFile held = OpenEntry(directory, true);
+            BY_HANDLE_FILE_INFORMATION info;
+            // Anybody may make a folder of that name with a marker in it:
+            // only what administrators made is the loader's.
+            if (!held || !::GetFileInformationByHandle(held.get(), &info) ||
+                (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+                !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !isLoaders(held.get()))
+                continue;
             // Opening the marker without sharing succeeds only when no other
             // handle holds it: its loader has ended. No marker: not ours.
-            UniqueFile marker(::CreateFileW(MarkerPath(directory).c_str(), GENERIC_READ, 0, nullptr,
-                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            UniqueFile marker(::CreateFileW(MarkerPath(directory).c_str(), GENERIC_READ | DELETE, 0,
+                                            nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                            nullptr));
             // Files still in use belong to a program that outlived its loader: next time.
-            if (marker && RemoveMarkedDirectory(directory, marker, 1)) ++removed;
+            if (marker && EmptyMarkedDirectory(held.get(), directory, marker, 1) && MarkDeleted(held.get()))
+                ++removed;
         }
     } catch (...) {
         // Clearing up after others must never stop this loader.
@@ -266,21 +387,87 @@ int RemoveAbandonedWorkDirectories() noexcept {
     return removed;
 }
 
-RunResult RunAndWait(const std::wstring& commandLine) {
+bool RemoveOwnFile(const std::wstring& path, OwnerCheck isLoaders) noexcept {
+    try {
+        const UniqueFile file = OpenEntry(path, false);
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!file || !::GetFileInformationByHandle(file.get(), &info)) return false;
+        if ((info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+            info.nNumberOfLinks != 1 || !isLoaders(file.get()))
+            return false;
+        return ClearReadOnly(file.get(), info) && MarkDeleted(file.get());
+    } catch (...) {
+        return false;
+    }
+}
+
+std::vector<FolderEntry> ListEntries(HANDLE folder) {
+    std::vector<FolderEntry> entries;
+    std::vector<LONGLONG> buffer(8192);  // 64 kB, aligned for the records
+    const DWORD size = static_cast<DWORD>(buffer.size() * sizeof(LONGLONG));
+    FILE_INFO_BY_HANDLE_CLASS request = FileIdBothDirectoryRestartInfo;
+    while (::GetFileInformationByHandleEx(folder, request, buffer.data(), size)) {
+        request = FileIdBothDirectoryInfo;
+        auto* record = reinterpret_cast<const BYTE*>(buffer.data());
+        for (;;) {
+            const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(record);
+            std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..")
+                entries.push_back({std::move(name), info->FileAttributes, info->FileId.QuadPart});
+            if (info->NextEntryOffset == 0) break;
+            record += info->NextEntryOffset;
+        }
+    }
+    return entries;
+}
+
+UniqueFile HoldFile(const std::wstring& path) {
+    DispatchingWait wait;
+    UniqueFile file;
+    // Read sharing only: nobody may write, delete or rename it now.
+    const bool held = TryWhileLocked(wait, [&] {
+        file.reset(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        return static_cast<bool>(file);
+    });
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!held || !::GetFileInformationByHandle(file.get(), &info)) return UniqueFile();
+    if (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return UniqueFile();
+    }
+    return file;
+}
+
+bool SameFile(HANDLE first, HANDLE second) noexcept {
+    BY_HANDLE_FILE_INFORMATION a;
+    BY_HANDLE_FILE_INFORMATION b;
+    return ::GetFileInformationByHandle(first, &a) && ::GetFileInformationByHandle(second, &b) &&
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && FileIdOf(a) == FileIdOf(b);
+}
+
+RunResult RunAndWait(const std::wstring& program, const std::wstring& commandLine,
+                     const RunOptions& options) {
     RunResult result;
     try {
         DispatchingWait wait;
-        const ULONGLONG giveUp = ::GetTickCount64() + kLockedStartPatience;
-        DWORD pause = 50;
         ProcessHandles process;
-        while (!CreateShownProcess(nullptr, commandLine, true, process)) {
+        const bool check = options.image != nullptr;
+        if (!TryWhileLocked(wait, [&] {
+                return CreateShownProcess(program, commandLine, check, options.folder, process);
+            })) {
             result.error = ::GetLastError();
-            const ULONGLONG now = ::GetTickCount64();
-            if (!IsLockedFileError(result.error) || now >= giveUp) return result;
-            wait.For(nullptr, static_cast<DWORD>(std::min<ULONGLONG>(pause, giveUp - now)));
-            pause = std::min(pause * 2, kLongestStartPause);
+            return result;
         }
-        result = RunResult{true, 0, 0};
+        if (check && !IsImageOf(process.process.get(), options.image)) {
+            ::TerminateProcess(process.process.get(), ERROR_ACCESS_DENIED);
+            ::WaitForSingleObject(process.process.get(), INFINITE);
+            result.replaced = true;
+            result.error = ERROR_ACCESS_DENIED;
+            return result;
+        }
+        if (check) ::ResumeThread(process.thread.get());
+        result = RunResult{true, false, 0, 0};
         // Sleeps until the process ends or a message arrives: no polling.
         wait.For(process.process.get(), INFINITE);
         ::GetExitCodeProcess(process.process.get(), &result.exitCode);
@@ -293,7 +480,7 @@ RunResult RunAndWait(const std::wstring& commandLine) {
 
 void StartProgram(const std::wstring& program, const std::wstring& commandLine) {
     ProcessHandles started;  // not kept: the program runs on its own
-    if (!CreateShownProcess(program.c_str(), commandLine, false, started))
+    if (!CreateShownProcess(program, commandLine, false, {}, started))
         ThrowLastError(L"Could not start " + commandLine);
 }
 

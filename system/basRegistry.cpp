@@ -2,7 +2,6 @@
 
 #include "Handles.h"
 #include "WinError.h"
-#include "basFiles.h"
 
 #include <string>
 #include <vector>
@@ -91,33 +90,54 @@ std::wstring AsWritten(const std::wstring& read) {
 constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
 
 // A configuration file is small: a larger one is no configuration file.
-constexpr DWORD kLargestCopied = 1 << 20;
+constexpr DWORD kLargestRead = 1 << 20;
 
-// Writes the UTF-8 file (after its mark) as UTF-16 LE with a mark to a new
-// file in the temporary folder; its path, or empty when that failed.
-std::wstring Utf16Copy(const std::wstring& path) {
-    const std::string bytes = FileStart(path, kLargestCopied + 1);
-    if (bytes.size() > kLargestCopied) return {};
-    const std::wstring text = L"\xFEFF" + FromUtf8(bytes.substr(sizeof(kUtf8Mark) - 1));
+bool IsIniBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
 
-    std::wstring folder;
-    try {
-        folder = UserTempFolder();
-    } catch (const WinError&) {
-        return {};
+std::wstring TrimIniBlanks(const std::wstring& text) {
+    size_t first = 0;
+    size_t end = text.size();
+    while (first < end && IsIniBlank(text[first])) ++first;
+    while (end > first && IsIniBlank(text[end - 1])) --end;
+    return text.substr(first, end - first);
+}
+
+bool SameIniName(const std::wstring& a, const std::wstring& b) {
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                  static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// The key's value in INI text, read as the profile API reads a file: the
+// first section of the name and its first key of the name, both in any
+// case; blanks around names and values dropped, and a pair of quotes
+// around a value; at most 254 characters, as ReadIniString gives.
+std::wstring IniValue(const std::wstring& text, const std::wstring& section, const std::wstring& key) {
+    bool inSection = false;
+    bool sectionSeen = false;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(L'\n', start);
+        if (end == std::wstring::npos) end = text.size();
+        const std::wstring line = TrimIniBlanks(text.substr(start, end - start));
+        start = end + 1;
+        if (!line.empty() && line[0] == L'[') {
+            const size_t close = line.rfind(L']');
+            const std::wstring name = TrimIniBlanks(line.substr(1, (close == std::wstring::npos ? line.size() : close) - 1));
+            // Only the first section of the name counts.
+            if (sectionSeen && inSection) return {};
+            inSection = SameIniName(name, section);
+            sectionSeen = sectionSeen || inSection;
+            continue;
+        }
+        const size_t equals = line.find(L'=');
+        if (!inSection || equals == std::wstring::npos || !SameIniName(TrimIniBlanks(line.substr(0, equals)), key))
+            continue;
+        std::wstring value = TrimIniBlanks(line.substr(equals + 1));
+        if (value.size() >= 2 && (value[0] == L'"' || value[0] == L'\'') && value.back() == value[0])
+            value = value.substr(1, value.size() - 2);
+        return value.substr(0, 254);
     }
-    wchar_t copy[MAX_PATH];
-    if (!::GetTempFileNameW(folder.c_str(), L"rvc", 0, copy)) return {};
-    const UniqueFile target(::CreateFileW(copy, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_TEMPORARY, nullptr));
-    DWORD written = 0;
-    const DWORD bytesToWrite = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    if (!target || !::WriteFile(target.get(), text.data(), bytesToWrite, &written, nullptr) ||
-        written != bytesToWrite) {
-        ::DeleteFileW(copy);
-        return {};
-    }
-    return copy;
+    return {};
 }
 
 }  // namespace
@@ -125,15 +145,16 @@ std::wstring Utf16Copy(const std::wstring& path) {
 IniFile::IniFile(std::wstring path) : path_(std::move(path)) {
     const std::string start = FileStart(path_, 3);
     utf16_ = start.rfind("\xFF\xFE", 0) == 0;
-    if (start == kUtf8Mark) copy_ = Utf16Copy(path_);
-}
-
-IniFile::~IniFile() {
-    if (!copy_.empty()) ::DeleteFileW(copy_.c_str());
+    // Decoded here, never through a copy that others could change meanwhile.
+    if (start == kUtf8Mark) {
+        const std::string bytes = FileStart(path_, kLargestRead + 1);
+        if (bytes.size() <= kLargestRead) utf8Text_ = FromUtf8(bytes.substr(sizeof(kUtf8Mark) - 1));
+        utf8_ = true;
+    }
 }
 
 std::wstring IniFile::Read(const std::wstring& section, const std::wstring& key) const {
-    if (!copy_.empty()) return ReadIniString(copy_, section, key, L"");
+    if (utf8_) return IniValue(utf8Text_, section, key);
     const std::wstring read = ReadIniString(path_, section, key, L"");
     return utf16_ ? read : AsWritten(read);
 }

@@ -26,12 +26,11 @@ std::wstring ReadIniString(const std::wstring& filePath, const std::wstring& sec
 // An INI file as editors save it: UTF-16 LE with a byte order mark, UTF-8
 // with or without one, or ANSI; its texts come back as written. The profile
 // API reads every file without a UTF-16 mark as ANSI and loses the first
-// section behind a UTF-8 mark: such a file is read through a UTF-16 copy in
-// the temporary folder, removed again with this object.
+// section behind a UTF-8 mark: such a file is read whole and decoded in
+// memory, by the profile API's rules.
 class IniFile {
 public:
     explicit IniFile(std::wstring path);
-    ~IniFile();
     IniFile(const IniFile&) = delete;
     IniFile& operator=(const IniFile&) = delete;
 
@@ -40,8 +39,9 @@ public:
 
 private:
     std::wstring path_;
-    std::wstring copy_;  // the UTF-16 copy, if one was made
+    std::wstring utf8Text_;  // the whole text of a file with a UTF-8 mark
     bool utf16_ = false;
+    bool utf8_ = false;
 };
 
 }  // namespace rvz

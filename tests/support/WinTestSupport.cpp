@@ -156,7 +156,7 @@ std::wstring EnvironmentBlock(const std::vector<std::wstring>& extra) {
 }  // namespace
 
 Process::Process(const std::wstring& commandLine, const std::wstring& folder, HANDLE token,
-                 const std::vector<std::wstring>& environment) {
+                 const std::vector<std::wstring>& environment, const std::wstring& program) {
     std::wstring block = environment.empty() ? std::wstring() : EnvironmentBlock(environment);
     void* env = environment.empty() ? nullptr : block.data();
     const DWORD flags = environment.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT;
@@ -164,11 +164,12 @@ Process::Process(const std::wstring& commandLine, const std::wstring& folder, HA
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
     const wchar_t* directory = folder.empty() ? nullptr : folder.c_str();
+    const wchar_t* named = program.empty() ? nullptr : program.c_str();
     const auto start = [&] {
         std::wstring line = commandLine;
-        return token ? ::CreateProcessAsUserW(token, nullptr, line.data(), nullptr, nullptr, FALSE, flags,
+        return token ? ::CreateProcessAsUserW(token, named, line.data(), nullptr, nullptr, FALSE, flags,
                                               env, directory, &startup, &info)
-                     : ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, flags, env,
+                     : ::CreateProcessW(named, line.data(), nullptr, nullptr, FALSE, flags, env,
                                         directory, &startup, &info);
     };
     // Wine fails a start with ERROR_INTERNAL_ERROR when the new process died
@@ -182,6 +183,20 @@ Process::Process(const std::wstring& commandLine, const std::wstring& folder, HA
     }
     if (!started) Fail(L"CreateProcess " + commandLine);
     handles_ = rvz::ProcessHandles::Adopt(info);
+}
+
+std::wstring UnixPath(const std::wstring& path) {
+    // Wine's own export: Windows has no such thing, and the tests run under Wine.
+    using UnixFileName = char*(__cdecl*)(const wchar_t*);
+    const auto unixFileName = reinterpret_cast<UnixFileName>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* name = unixFileName ? unixFileName(path.c_str()) : nullptr;
+    if (!name) Fail(L"wine_get_unix_file_name " + path);
+    std::string unixName(name);
+    ::HeapFree(::GetProcessHeap(), 0, name);
+    // A folder's path keeps no trailing slash: a link is made at the name.
+    while (unixName.size() > 1 && unixName.back() == '/') unixName.pop_back();
+    return Wide(unixName);
 }
 
 Process::~Process() {

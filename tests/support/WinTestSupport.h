@@ -52,6 +52,8 @@ bool PathExists(const std::wstring& path);
 std::vector<std::wstring> ListFolder(const std::wstring& folder);
 
 std::string Utf8(const std::wstring& text);
+// The unix path that Wine maps a Windows path to.
+std::wstring UnixPath(const std::wstring& path);
 std::wstring Wide(const std::string& utf8);
 
 // A program or library under test opened as data, to read its resources.
@@ -61,9 +63,11 @@ rvz::UniqueModule LoadAsData(const std::wstring& path);
 class Process {
 public:
     // Starts the command line in the given folder (empty: the test's own),
-    // with the test's environment plus the given NAME=value entries.
+    // with the test's environment plus the given NAME=value entries; the
+    // program named explicitly, or (empty) the command line's first word.
     explicit Process(const std::wstring& commandLine, const std::wstring& folder = L"",
-                     HANDLE token = nullptr, const std::vector<std::wstring>& environment = {});
+                     HANDLE token = nullptr, const std::vector<std::wstring>& environment = {},
+                     const std::wstring& program = L"");
     ~Process();
     Process(Process&&) = default;
 

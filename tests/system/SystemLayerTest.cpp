@@ -59,6 +59,21 @@ public:
     explicit TemporaryFolderAt(const std::wstring& folder) : ScopedEnvironment({L"TMP", L"TEMP"}, folder) {}
 };
 
+// Wine reports every file as the user's own, whoever made it: this stands in
+// for the owner check of the elevated loader on Windows, where what it made
+// belongs to the administrators.
+bool AnyOwner(HANDLE) noexcept { return true; }
+
+// A unix link at the Windows path `link` to the Windows path `target`, as
+// Wine shows a junction (an unelevated program's link on Windows); made
+// from the unix side, since Wine makes none itself.
+void MakeFolderLink(const std::wstring& target, const std::wstring& link) {
+    std::wstring line = L"/bin/ln -s " + Quoted(UnixPath(target)) + L" " + Quoted(UnixPath(link));
+    const Process ln(line, L"", nullptr, {}, L"Z:\\bin\\ln");
+    ASSERT_TRUE(ln.Wait());
+    ASSERT_EQ(::GetFileAttributesW(link.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+}
+
 TEST(RegReadString, StringWithAndWithoutTerminatingNul) {
     ScopedInstallRecord record;
     const std::wstring position = L"C:\\Apps\\Tarvik";
@@ -154,10 +169,11 @@ TEST(ReadIniString, MissingFileSectionOrKeyGiveTheDefault) {
     EXPECT_FALSE(PathExists(folder.path() + L"missing.ini"));  // reading never creates
 }
 
-TEST(CreateTempDirectory, TwoCallsGiveTwoEmptyDirectoriesInTheTempFolder) {
-    const std::wstring temp = rvztest::TempPath();
-    const std::wstring first = CreateTempDirectory();
-    const std::wstring second = CreateTempDirectory();
+TEST(CreateTempDirectory, TwoCallsGiveTwoEmptyDirectoriesInTheFolder) {
+    TempFolder folder;
+    const std::wstring temp = folder.path();
+    const std::wstring first = CreateTempDirectory(temp);
+    const std::wstring second = CreateTempDirectory(temp);
     ScopeExit remove([&] {
         ::RemoveDirectoryW(first.c_str());
         ::RemoveDirectoryW(second.c_str());
@@ -166,13 +182,46 @@ TEST(CreateTempDirectory, TwoCallsGiveTwoEmptyDirectoriesInTheTempFolder) {
     for (const std::wstring& dir : {first, second}) {
         EXPECT_EQ(GetDirectoryPart(dir), temp);
         const std::wstring name = GetFileNamePart(dir);
-        EXPECT_EQ(name.substr(0, 3), L"tkt");
-        EXPECT_EQ(name.substr(name.size() - 4), L".tmp");
+        EXPECT_TRUE(std::regex_match(Utf8(name), std::regex("tkt[0-9a-f]{8}\\.tmp"))) << Utf8(name);
         const DWORD attributes = ::GetFileAttributesW(dir.c_str());
         ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
         EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
         EXPECT_TRUE(ListFolder(dir).empty());
     }
+}
+
+// The loader's folder is the Windows folder's Temp, never what TMP and TEMP
+// say: every program of the user may change those.
+TEST(LoaderTempFolder, IsTheWindowsFoldersTempWhateverTmpAndTempSay) {
+    TempFolder folder;
+    const TemporaryFolderAt redirected(folder.path());
+    wchar_t windows[MAX_PATH];
+    const UINT length = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    EXPECT_EQ(LoaderTempFolder(), std::wstring(windows, length) + L"\\Temp\\");
+    EXPECT_EQ(TempPath(), folder.path());
+}
+
+// Only what administrators or the system made is the loader's to remove.
+TEST(MadeByAdministrators, OnlyAdministratorsAndTheSystemOwnTheLoadersFiles) {
+    const struct {
+        WELL_KNOWN_SID_TYPE type;
+        bool loaders;
+    } rows[] = {{WinBuiltinAdministratorsSid, true}, {WinLocalSystemSid, true},
+                {WinBuiltinUsersSid, false},         {WinWorldSid, false},
+                {WinAuthenticatedUserSid, false},    {WinInteractiveSid, false}};
+    for (const auto& row : rows) {
+        BYTE sid[SECURITY_MAX_SID_SIZE];
+        DWORD size = sizeof(sid);
+        ASSERT_TRUE(::CreateWellKnownSid(row.type, nullptr, sid, &size));
+        EXPECT_EQ(IsAdministratorsOrSystem(sid), row.loaders) << "SID type " << row.type;
+    }
+    EXPECT_FALSE(IsAdministratorsOrSystem(nullptr));
+    // Under Wine everything is the user's own, as a user's program's files are.
+    TempFolder folder;
+    const UniqueFile own(::CreateFileW(folder.path().c_str(), READ_CONTROL, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(own);
+    EXPECT_FALSE(MadeByAdministrators(own.get()));
 }
 
 // Wine keeps no file security of its own (it maps rights to Unix modes), so
@@ -225,19 +274,19 @@ TEST(RunAndWait, MissingProgramReturnsAtOnce) {
     TempFolder folder;
     WriteFileBytes(folder.path() + L"not a program.exe", "This is text, not a program.\r\n");
     const struct {
-        std::wstring commandLine;
+        std::wstring program;
         std::vector<DWORD> errors;
     } rows[] = {
-        {Quoted(folder.path() + L"no such program.exe") + L" /silent", {ERROR_FILE_NOT_FOUND}},
-        {Quoted(folder.path() + L"no such folder\\setup.exe"), {ERROR_PATH_NOT_FOUND, ERROR_FILE_NOT_FOUND}},
-        {Quoted(folder.path() + L"not a program.exe") + L" /silent", {ERROR_BAD_EXE_FORMAT}},
+        {folder.path() + L"no such program.exe", {ERROR_FILE_NOT_FOUND}},
+        {folder.path() + L"no such folder\\setup.exe", {ERROR_PATH_NOT_FOUND, ERROR_FILE_NOT_FOUND}},
+        {folder.path() + L"not a program.exe", {ERROR_BAD_EXE_FORMAT}},
         {L"", {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND}},
     };
     for (const auto& row : rows) {
-        const RunResult result = RunAndWait(row.commandLine);
-        EXPECT_FALSE(result.started) << Utf8(row.commandLine);
+        const RunResult result = RunAndWait(row.program, Quoted(row.program) + L" /silent");
+        EXPECT_FALSE(result.started) << Utf8(row.program);
         EXPECT_NE(std::find(row.errors.begin(), row.errors.end(), result.error), row.errors.end())
-            << Utf8(row.commandLine) << ": error " << result.error;
+            << Utf8(row.program) << ": error " << result.error;
     }
 }
 
@@ -258,13 +307,13 @@ TEST(RunAndWait, ReturnsAfterTheProgramEndedAndDispatchesMeanwhile) {
     const std::wstring marker = folder.path() + L"done.txt";
     TickingWindow ticking;
     const RunResult result =
-        RunAndWait(Quoted(Fixture(L"sleeper.exe")) + L" 1500 " + Quoted(marker));
+        RunAndWait(Fixture(L"sleeper.exe"), Quoted(Fixture(L"sleeper.exe")) + L" 1500 " + Quoted(marker));
     EXPECT_EQ(ReadFileBytes(marker), "done");
     EXPECT_GE(TickingWindow::ticks, 5);
     EXPECT_TRUE(result.started);
     EXPECT_EQ(result.exitCode, 0u);
     // The sleeper without its arguments ends with code 2.
-    const RunResult failed = RunAndWait(Quoted(Fixture(L"sleeper.exe")));
+    const RunResult failed = RunAndWait(Fixture(L"sleeper.exe"), Quoted(Fixture(L"sleeper.exe")));
     EXPECT_TRUE(failed.started);
     EXPECT_EQ(failed.exitCode, 2u);
 }
@@ -272,14 +321,16 @@ TEST(RunAndWait, ReturnsAfterTheProgramEndedAndDispatchesMeanwhile) {
 TEST(RunAndWait, KeepsAQuitRequestForTheMessageLoop) {
     TempFolder folder;
     ::PostQuitMessage(7);
-    RunAndWait(Quoted(Fixture(L"sleeper.exe")) + L" 200 " + Quoted(folder.path() + L"done.txt"));
+    RunAndWait(Fixture(L"sleeper.exe"),
+               Quoted(Fixture(L"sleeper.exe")) + L" 200 " + Quoted(folder.path() + L"done.txt"));
     MSG msg;
     ASSERT_TRUE(::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(msg.wParam, 7u);
 }
 
 // A virus scanner reading the fresh setup holds it without sharing for a
-// moment: the start is tried again until the scanner lets go.
+// moment: holding it and starting it are tried again until the scanner lets
+// go; then it runs, held, in the folder it is given.
 TEST(RunAndWait, ProgramHeldByAScannerStartsOnceTheHoldEnds) {
     TempFolder folder;
     const std::wstring setup = folder.path() + L"setup.exe";
@@ -296,11 +347,42 @@ TEST(RunAndWait, ProgramHeldByAScannerStartsOnceTheHoldEnds) {
     }
     ASSERT_TRUE(scanner.Running()) << "the hold ended too early to test anything";
 
-    const std::wstring done = folder.path() + L"done.txt";
-    const RunResult result = RunAndWait(Quoted(setup) + L" 100 " + Quoted(done));
+    const UniqueFile image = HoldFile(setup);
+    ASSERT_TRUE(image) << "error " << ::GetLastError();
+    ASSERT_FALSE(scanner.Running()) << "held while the scanner still held it";
+    const RunResult result = RunAndWait(setup, Quoted(setup) + L" 100 done.txt", {image.get(), folder.path()});
     EXPECT_TRUE(result.started) << "error " << result.error;
     EXPECT_EQ(result.exitCode, 0u);
-    EXPECT_EQ(ReadFileBytes(done), "done");
+    EXPECT_EQ(ReadFileBytes(folder.path() + L"done.txt"), "done") << "not run in its folder";
+}
+
+// What was checked is what runs: while held, the file cannot be changed,
+// deleted or renamed, nor can its folder; a program that is another file is
+// ended before it ran.
+TEST(RunAndWait, OnlyTheHeldFileRuns) {
+    TempFolder folder;
+    const std::wstring setup = folder.path() + L"setup\\tarvik.exe";
+    const std::wstring planted = folder.path() + L"planted.exe";
+    ::CreateDirectoryW((folder.path() + L"setup").c_str(), nullptr);
+    CopyFileOrThrow(Fixture(L"sleeper.exe"), setup);
+    CopyFileOrThrow(Fixture(L"sleeper.exe"), planted);
+    const UniqueFile image = HoldFile(setup);
+    ASSERT_TRUE(image);
+    EXPECT_FALSE(UniqueFile(::CreateFileW(setup.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr)));
+    EXPECT_FALSE(::DeleteFileW(setup.c_str()));
+    EXPECT_FALSE(::MoveFileExW(planted.c_str(), setup.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_FALSE(::MoveFileW(setup.c_str(), (setup + L".old").c_str()));
+
+    const std::wstring ran = folder.path() + L"ran.txt";
+    const RunResult other = RunAndWait(planted, Quoted(planted) + L" 0 " + Quoted(ran), {image.get(), {}});
+    EXPECT_FALSE(other.started);
+    EXPECT_TRUE(other.replaced);
+    EXPECT_FALSE(PathExists(ran)) << "the other program ran";
+    const RunResult held = RunAndWait(setup, Quoted(setup) + L" 0 " + Quoted(ran), {image.get(), {}});
+    EXPECT_TRUE(held.started);
+    EXPECT_FALSE(held.replaced);
+    EXPECT_EQ(ReadFileBytes(ran), "done");
 }
 
 // The program is named explicitly: with "Tarvik.exe" planted above the
@@ -331,12 +413,12 @@ TEST(CreateTempDirectory, UnusableTemporaryFolderIsNamed) {
     TempFolder folder;
     WriteFileBytes(folder.path() + L"a file", "not a folder");
     for (const std::wstring& temp : {folder.path() + L"missing", folder.path() + L"a file"}) {
-        const TemporaryFolderAt redirected(temp);
-        using Create = void (*)();
-        const Create creators[] = {[] { CreateTempDirectory(); }, [] { CreateWorkDirectory(); }};
+        using Create = void (*)(const std::wstring&);
+        const Create creators[] = {[](const std::wstring& in) { CreateTempDirectory(in); },
+                                   [](const std::wstring& in) { CreateWorkDirectory(in); }};
         for (const Create create : creators) {
             try {
-                create();
+                create(temp + L"\\");
                 ADD_FAILURE() << "made a directory in " << Utf8(temp);
             } catch (const TempFolderError& error) {
                 EXPECT_EQ(error.folder(), temp + L"\\");
@@ -352,10 +434,9 @@ TEST(CreateTempDirectory, UnusableTemporaryFolderIsNamed) {
 // while the loader lives; the setup's leftovers go with it.
 TEST(CreateWorkDirectory, MarkedWhileItLivesAndRemovedWithWhatTheSetupLeft) {
     TempFolder temp;
-    const TemporaryFolderAt redirected(temp.path());
     std::wstring path;
     {
-        WorkDirectory directory = CreateWorkDirectory();
+        WorkDirectory directory = CreateWorkDirectory(temp.path());
         path = directory.path();
         EXPECT_EQ(GetDirectoryPart(path), temp.path());
         const std::wstring marker = path + L"\\" + kWorkDirectoryMarker;
@@ -365,11 +446,12 @@ TEST(CreateWorkDirectory, MarkedWhileItLivesAndRemovedWithWhatTheSetupLeft) {
                                              nullptr, OPEN_EXISTING, 0, nullptr));
         EXPECT_FALSE(other) << "the marker can be opened while its loader lives";
         EXPECT_FALSE(::DeleteFileW(marker.c_str()));
+        EXPECT_FALSE(::MoveFileW(path.c_str(), (path + L"x").c_str())) << "it can be swapped";
 
         // The setup runs inside it, as on the install road.
         const std::wstring setup = path + L"\\tarvik.exe";
         CopyFileOrThrow(Fixture(L"sleeper.exe"), setup);
-        EXPECT_TRUE(RunAndWait(Quoted(setup) + L" 0 " + Quoted(path + L"\\setup.log")).started);
+        EXPECT_TRUE(RunAndWait(setup, Quoted(setup) + L" 0 setup.log", {nullptr, path}).started);
         EXPECT_EQ(ReadFileBytes(path + L"\\setup.log"), "done");
         ::CreateDirectoryW((path + L"\\unpacked").c_str(), nullptr);
         WriteFileBytes(path + L"\\unpacked\\data.bin", "left behind");
@@ -384,8 +466,7 @@ TEST(CreateWorkDirectory, MarkedWhileItLivesAndRemovedWithWhatTheSetupLeft) {
 // loader removes the rest once it is free.
 TEST(CreateWorkDirectory, WhatStaysInUseStaysMarkedForALaterLoader) {
     TempFolder temp;
-    const TemporaryFolderAt redirected(temp.path());
-    WorkDirectory directory = CreateWorkDirectory();
+    WorkDirectory directory = CreateWorkDirectory(temp.path());
     const std::wstring path = directory.path();
     WriteFileBytes(path + L"\\setup.log", "written by a setup still running");
     UniqueFile inUse(::CreateFileW((path + L"\\setup.log").c_str(), GENERIC_READ, 0, nullptr,
@@ -394,9 +475,9 @@ TEST(CreateWorkDirectory, WhatStaysInUseStaysMarkedForALaterLoader) {
     EXPECT_FALSE(directory.Remove());
     EXPECT_TRUE(directory.path().empty());
     EXPECT_TRUE(FileExists(path + L"\\" + kWorkDirectoryMarker));
-    EXPECT_EQ(RemoveAbandonedWorkDirectories(), 0);
+    EXPECT_EQ(RemoveAbandonedWorkDirectories(temp.path(), AnyOwner), 0);
     inUse.reset();
-    EXPECT_EQ(RemoveAbandonedWorkDirectories(), 1);
+    EXPECT_EQ(RemoveAbandonedWorkDirectories(temp.path(), AnyOwner), 1);
     EXPECT_FALSE(PathExists(path));
 }
 
@@ -404,29 +485,70 @@ TEST(CreateWorkDirectory, WhatStaysInUseStaysMarkedForALaterLoader) {
 // it, and nothing that is not the loader's or still in use.
 TEST(RemoveAbandonedWorkDirectories, OnlyOursAndOnlyOnceTheirLoaderIsGone) {
     TempFolder temp;
-    const TemporaryFolderAt redirected(temp.path());
     const std::wstring named = temp.path() + L"owner.txt";
-    const Process owner(Quoted(Fixture(L"work_directory_owner.exe")) + L" " + Quoted(named));
+    const std::wstring folder = temp.path().substr(0, temp.path().size() - 1);
+    const Process owner(Quoted(Fixture(L"work_directory_owner.exe")) + L" " + Quoted(named) + L" " +
+                        Quoted(folder));
     ASSERT_TRUE(WaitUntil([&] { return !ReadFileBytes(named).empty(); }));
     const std::wstring killed = Wide(ReadFileBytes(named));
     WriteFileBytes(killed + L"\\tarvik.exe", "the first half of a download");
-    const WorkDirectory running = CreateWorkDirectory();
+    const WorkDirectory running = CreateWorkDirectory(temp.path());
     const std::wstring foreign = temp.path() + L"tkt7.tmp";  // somebody else's
     ::CreateDirectoryW(foreign.c_str(), nullptr);
     WriteFileBytes(foreign + L"\\data.bin", "not the loader's");
     WriteFileBytes(temp.path() + L"tkt8.tmp", "a file by that name");
 
-    EXPECT_EQ(RemoveAbandonedWorkDirectories(), 0);
+    EXPECT_EQ(RemoveAbandonedWorkDirectories(temp.path(), AnyOwner), 0);
     EXPECT_TRUE(PathExists(killed + L"\\tarvik.exe"));
 
     owner.Kill();
     ASSERT_TRUE(owner.Wait());
-    EXPECT_EQ(RemoveAbandonedWorkDirectories(), 1);
+    // A marked folder that the user made is not the loader's, mark or not.
+    EXPECT_EQ(RemoveAbandonedWorkDirectories(temp.path()), 0);
+    EXPECT_TRUE(PathExists(killed + L"\\tarvik.exe"));
+    EXPECT_EQ(RemoveAbandonedWorkDirectories(temp.path(), AnyOwner), 1);
     EXPECT_FALSE(PathExists(killed));
     EXPECT_TRUE(FileExists(running.path() + L"\\" + kWorkDirectoryMarker));
     EXPECT_TRUE(FileExists(foreign + L"\\data.bin"));
     EXPECT_TRUE(FileExists(temp.path() + L"tkt8.tmp"));
-    EXPECT_EQ(RemoveAbandonedWorkDirectories(), 0);
+    EXPECT_EQ(RemoveAbandonedWorkDirectories(temp.path(), AnyOwner), 0);
+}
+
+// What the loader removes, its own work directory or an abandoned one, it
+// removes without following a link and without changing a file that has a
+// name elsewhere: a victim outside stays as it was.
+TEST(RemoveAbandonedWorkDirectories, NoLinkIsFollowedAndNoOtherNameChanged) {
+    TempFolder victim(L"rvz victim");
+    WriteFileBytes(victim.path() + L"precious.txt", "precious");
+    WriteFileBytes(victim.path() + L"read-only.txt", "read-only");
+    ::SetFileAttributesW((victim.path() + L"read-only.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    ScopeExit writable([&] { ::SetFileAttributesW((victim.path() + L"read-only.txt").c_str(), FILE_ATTRIBUTE_NORMAL); });
+    TempFolder temp;
+    const auto plant = [&](const std::wstring& folder) {
+        MakeFolderLink(victim.path(), folder + L"\\link");
+        ASSERT_TRUE(::CreateHardLinkW((folder + L"\\hard.txt").c_str(), (victim.path() + L"read-only.txt").c_str(), nullptr));
+        ::CreateDirectoryW((folder + L"\\unpacked").c_str(), nullptr);
+        MakeFolderLink(victim.path(), folder + L"\\unpacked\\deeper link");
+        WriteFileBytes(folder + L"\\unpacked\\own.txt", "the setup's");
+        ::SetFileAttributesW((folder + L"\\unpacked\\own.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    };
+    const auto victimUnchanged = [&] {
+        EXPECT_EQ(ListFolder(victim.path()), (std::vector<std::wstring>{L"precious.txt", L"read-only.txt"}));
+        EXPECT_EQ(ReadFileBytes(victim.path() + L"precious.txt"), "precious");
+        EXPECT_TRUE(::GetFileAttributesW((victim.path() + L"read-only.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
+    };
+    std::wstring own;
+    {
+        WorkDirectory directory = CreateWorkDirectory(temp.path());
+        own = directory.path();
+        plant(own);
+        EXPECT_FALSE(directory.Remove()) << "a link that could not be removed as itself";
+    }
+    victimUnchanged();
+    EXPECT_FALSE(PathExists(own + L"\\unpacked\\own.txt")) << "its own files go";
+    EXPECT_EQ(RemoveAbandonedWorkDirectories(temp.path(), AnyOwner), 0);
+    victimUnchanged();
+    EXPECT_TRUE(PathExists(own + L"\\" + kWorkDirectoryMarker)) << "what is left stays marked";
 }
 
 // After the restriction, a library planted in the current folder is not
@@ -477,10 +599,9 @@ TEST(LoadLibraryFromPath, LoadsTheNamedFileWithOrWithoutTheSearchFlags) {
 
 TEST(RunLog, LinesAreUtf8WithTheirTime) {
     TempFolder temp;
-    const TemporaryFolderAt redirected(temp.path());
     std::wstring path;
     {
-        RunLog log = RunLog::Open();
+        RunLog log = RunLog::Open(temp.path());
         path = log.Path();
         ASSERT_FALSE(path.empty());
         EXPECT_EQ(GetDirectoryPart(path), temp.path());
@@ -489,7 +610,7 @@ TEST(RunLog, LinesAreUtf8WithTheirTime) {
             << Utf8(path);
         log.Write(L"Download from http://127.0.0.1/tarvik.exe");
         log.Write(L"Größe: 5 MB – fertig");
-        EXPECT_NE(RunLog::Open().Path(), path) << "a second run in the same second";
+        EXPECT_NE(RunLog::Open(temp.path()).Path(), path) << "a second run in the same second";
     }
     const std::string bytes = ReadFileBytes(path);
     ASSERT_EQ(bytes.substr(0, 3), "\xEF\xBB\xBF");
@@ -502,7 +623,6 @@ TEST(RunLog, LinesAreUtf8WithTheirTime) {
 
 TEST(RunLog, TheLastTenAreKept) {
     TempFolder temp;
-    const TemporaryFolderAt redirected(temp.path());
     // Nine earlier runs, two of them in the same second; the oldest is the
     // one without a number.
     const std::vector<std::wstring> earlier = {
@@ -516,21 +636,43 @@ TEST(RunLog, TheLastTenAreKept) {
                                               L"tarvik.log"};
     for (const std::wstring& name : others) WriteFileBytes(temp.path() + name, "not a log of a run");
 
-    const RunLog tenth = RunLog::Open();
+    const RunLog tenth = RunLog::Open(temp.path(), AnyOwner);
     EXPECT_EQ(ListFolder(temp.path()).size(), earlier.size() + others.size() + 1) << "ten are kept";
-    const RunLog eleventh = RunLog::Open();
+    // The user's own files are never the loader's, however they are named.
+    const std::wstring notOwn = RunLog::Open(temp.path()).Path();
+    EXPECT_TRUE(PathExists(temp.path() + earlier[0])) << "a file of the user went";
+    ASSERT_TRUE(::DeleteFileW(notOwn.c_str()));
+    const RunLog eleventh = RunLog::Open(temp.path(), AnyOwner);
     EXPECT_FALSE(PathExists(temp.path() + earlier[0])) << "the oldest stays";
-    const RunLog twelfth = RunLog::Open();
+    const RunLog twelfth = RunLog::Open(temp.path(), AnyOwner);
     EXPECT_FALSE(PathExists(temp.path() + earlier[1]));
     for (size_t i = 2; i < earlier.size(); ++i) EXPECT_TRUE(PathExists(temp.path() + earlier[i]));
     for (const std::wstring& name : others) EXPECT_TRUE(PathExists(temp.path() + name));
     for (const RunLog* log : {&tenth, &eleventh, &twelfth}) EXPECT_TRUE(FileExists(log->Path()));
 }
 
+// Only plain files with no other name are deleted as old logs: a folder link
+// or a hard link by a log's name stays, and what it leads to is unchanged.
+TEST(RunLog, OldLogsThatAreLinksStay) {
+    TempFolder victim(L"rvz victim");
+    WriteFileBytes(victim.path() + L"precious.txt", "precious");
+    TempFolder temp;
+    MakeFolderLink(victim.path(), temp.path() + L"RAVoduza-20250101-000000.log");
+    ASSERT_TRUE(::CreateHardLinkW((temp.path() + L"RAVoduza-20250101-000000-2.log").c_str(),
+                                  (victim.path() + L"precious.txt").c_str(), nullptr));
+    for (int day = 2; day <= 9; ++day)
+        WriteFileBytes(temp.path() + L"RAVoduza-2025010" + std::to_wstring(day) + L"-000000.log", "earlier");
+    WriteFileBytes(temp.path() + L"RAVoduza-20250110-000000.log", "earlier");
+    const RunLog log = RunLog::Open(temp.path(), AnyOwner);
+    EXPECT_TRUE(PathExists(temp.path() + L"RAVoduza-20250102-000000.log")) << "a plain old log went instead";
+    EXPECT_TRUE(PathExists(temp.path() + L"RAVoduza-20250101-000000-2.log"));
+    EXPECT_EQ(ListFolder(victim.path()), std::vector<std::wstring>{L"precious.txt"});
+    EXPECT_EQ(ReadFileBytes(victim.path() + L"precious.txt"), "precious");
+}
+
 TEST(RunLog, AFolderThatCannotBeUsedLeavesTheLogOff) {
     TempFolder temp;
-    const TemporaryFolderAt redirected(temp.path() + L"missing");
-    RunLog log = RunLog::Open();
+    RunLog log = RunLog::Open(temp.path() + L"missing\\");
     EXPECT_TRUE(log.Path().empty());
     log.Write(L"goes nowhere");
     EXPECT_TRUE(ListFolder(temp.path()).empty());
@@ -546,7 +688,8 @@ TEST(RunAndWait, RealSetupInstallsWithTheLoadersSwitches) {
     ScopeExit uninstall([&] { RemoveTree(installed); });
 
     for (const bool autostart : {true, false}) {
-        const RunResult result = RunAndWait(SetupCommandLine(Fixture(L"tarvik_nsis_setup.exe"), autostart));
+        const RunResult result = RunAndWait(Fixture(L"tarvik_nsis_setup.exe"),
+                                            SetupCommandLine(Fixture(L"tarvik_nsis_setup.exe"), autostart));
         EXPECT_TRUE(result.started) << "error " << result.error;
         EXPECT_EQ(result.exitCode, 0u);
         EXPECT_EQ(ReadPosition(), Quoted(installed + L"tarvik.exe"));
