@@ -63,6 +63,15 @@ function(ravoduza_shipped_binary target)
   endif()
 endfunction()
 
+# GNU ld keeps a delay-import library's thunk for a function only when the
+# program calls the function by its plain name; a call through __imp_ (as
+# the headers declare user32 and gdi32 functions) would leave its slot
+# empty, and the first call would jump to address 0. So the project's code
+# calls them by plain name; with an ordinary import that costs one jump.
+if(MINGW)
+  add_compile_definitions(WINUSERAPI= WINGDIAPI=)
+endif()
+
 # The delay-import libraries of whichever program links the project's
 # libraries: they must come after all of those, and before the toolchain's
 # standard libraries, which import the DLLs at start.
