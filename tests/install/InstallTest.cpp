@@ -2,16 +2,19 @@
 // wizard, the stand-in library (whose "download" copies the stand-in setup),
 // the stand-in setup in each of its modes, and the stand-in product.
 #include "LoaderRun.h"
+#include "basFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <map>
 
 namespace rvztest {
 namespace {
 
 // The work directories ("tkt*.tmp") in a temporary folder.
-std::vector<std::wstring> WorkDirectories(const std::wstring& temp = TempPath()) {
+std::vector<std::wstring> WorkDirectories(const std::wstring& temp = LoaderTempPath()) {
     std::vector<std::wstring> found;
     for (const std::wstring& name : ListFolder(temp))
         if (name.rfind(L"tkt", 0) == 0 && PathExists(temp + name + L"\\")) found.push_back(name);
@@ -91,7 +94,7 @@ TEST_F(Install, WholeRoadWithAutostart) {
     EXPECT_EQ(WaitForEnd(), 0u);
 
     const std::wstring work = WorkDirectoryOfSetup();
-    EXPECT_EQ(work.rfind(TempPath() + L"tkt", 0), 0u) << Utf8(work);
+    EXPECT_EQ(work.rfind(LoaderTempPath() + L"tkt", 0), 0u) << Utf8(work);
     EXPECT_EQ(ReadLines(SetupLog()),
               std::vector<std::string>{"\"" + Utf8(work) + "\\tarvik.exe\" /silent /norestart /mergetasks=autostart"});
     ASSERT_EQ(run.LibraryCalls().size(), 3u);
@@ -172,9 +175,17 @@ TEST_F(Install, SetupThatLeavesFilesStillStartsTheProduct) {
 
 // A temporary folder that is a file: no work directory can be made there.
 TEST_F(Install, ErrorInAStepShowsTheErrorMessageAndEnds) {
-    const std::wstring notAFolder = run.folder() + L"Temp";
+    // The Windows folder's Temp is a file for this test's while.
+    const std::wstring temp = LoaderTempPath();
+    const std::wstring notAFolder = temp.substr(0, temp.size() - 1);
+    const std::wstring aside = notAFolder + L".rvz-aside";
+    ASSERT_TRUE(::MoveFileW(notAFolder.c_str(), aside.c_str()));
+    const rvz::ScopeExit back([&] {
+        ::DeleteFileW(notAFolder.c_str());
+        ::MoveFileW(aside.c_str(), notAFolder.c_str());
+    });
     WriteFileBytes(notAFolder, "a file");
-    HWND wizard = StartLoader(L"install", {L"TMP=" + notAFolder, L"TEMP=" + notAFolder});
+    HWND wizard = StartLoader();
     PressButton(wizard, IDOK);
     const MessageBoxSeen box = WaitForMessageBox(run.process().id());
     ASSERT_NE(box.window, nullptr);
@@ -190,7 +201,6 @@ TEST_F(Install, ErrorInAStepShowsTheErrorMessageAndEnds) {
     EXPECT_FALSE(::IsWindowVisible(wizard));
     PressButton(box.window, IDOK);
     EXPECT_EQ(WaitForEnd(), 6u);
-    ExpectNoWorkDirectoryLeft();
 }
 
 // The setup wrote a record naming no program: nothing is installed, nothing started.
@@ -233,25 +243,6 @@ TEST_F(Install, SetupHeldByAScannerStartsOnceReleased) {
     ExpectNoWorkDirectoryLeft();
 }
 
-// Work directories that killed loaders left (marked, nobody holds the mark)
-// go; a folder of the same pattern that is not the loader's stays.
-TEST_F(Install, AbandonedWorkDirectoriesOfEarlierLoadersAreRemoved) {
-    TempFolder temp(L"rvz abandoned");
-    const std::wstring abandoned = temp.path() + L"tkt9abc.tmp";
-    const std::wstring foreign = temp.path() + L"tkt9abd.tmp";
-    for (const std::wstring& folder : {abandoned, foreign}) ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
-    WriteFileBytes(abandoned + L"\\RAVoduza.lock", "");
-    WriteFileBytes(abandoned + L"\\tarvik.exe", "half a download");
-    WriteFileBytes(foreign + L"\\data.bin", "someone else's");
-
-    PressButton(StartLoader(L"install", {L"TMP=" + temp.path(), L"TEMP=" + temp.path()}), IDOK);
-    EXPECT_EQ(WaitForEnd(), 0u);
-    EXPECT_FALSE(PathExists(abandoned));
-    EXPECT_TRUE(PathExists(foreign + L"\\data.bin"));
-    EXPECT_EQ(WorkDirectories(temp.path()), std::vector<std::wstring>{L"tkt9abd.tmp"}) << "only the foreign folder stays";
-    ExpectNoWorkDirectoryLeft();
-}
-
 // The whole road with a real installer (NSIS): it installs into a folder
 // with blanks and writes a quoted record; the run's log tells the story.
 TEST_F(Install, RealInstallerInstallsAndTheProductStarts) {
@@ -259,7 +250,7 @@ TEST_F(Install, RealInstallerInstallsAndTheProductStarts) {
     RemoveTree(installed);
     const rvz::ScopeExit uninstall([&] { RemoveTree(installed); });
     CopyFileOrThrow(BuildFolder() + L"tests\\fixtures\\tarvik_nsis_setup.exe", run.folder() + L"rvdl_source.bin");
-    const auto logsBefore = ListFolder(TempPath());
+    const auto logsBefore = ListFolder(LoaderTempPath());
     PressButton(StartLoader(), IDOK);
     EXPECT_EQ(WaitForEnd(), 0u);
 
@@ -272,9 +263,9 @@ TEST_F(Install, RealInstallerInstallsAndTheProductStarts) {
     EXPECT_EQ(starts, std::vector<std::string>{"\"" + Utf8(program) + "\" /app:Demo"});
 
     std::wstring log;
-    for (const std::wstring& name : ListFolder(TempPath()))
+    for (const std::wstring& name : ListFolder(LoaderTempPath()))
         if (IsRunLog(name) && std::find(logsBefore.begin(), logsBefore.end(), name) == logsBefore.end())
-            log = TempPath() + name;
+            log = LoaderTempPath() + name;
     ASSERT_FALSE(log.empty()) << "the run left its log";
     std::string text;
     for (const std::string& line : ReadLines(log)) text += line + "\n";
@@ -336,21 +327,208 @@ TEST_F(Install, CancelAnsweredNoLeavesTheWizardUsable) {
     EXPECT_EQ(ProductStarts().size(), 1u);
 }
 
-// A temporary folder with blanks and characters no ANSI code page holds:
-// the library, which takes ANSI paths, still gets one that names the file.
-TEST_F(Install, TemporaryFolderBeyondTheAnsiCodePage) {
-    TempFolder temp(L"rvz temp \u03a9\u2603");
-    HWND wizard = StartLoader(L"install", {L"TMP=" + temp.path(), L"TEMP=" + temp.path()});
-    PressButton(wizard, IDOK);
-    EXPECT_EQ(WaitForEnd(), 0u);
-    const std::wstring work = WorkDirectoryOfSetup();
-    EXPECT_EQ(work.rfind(temp.path() + L"tkt", 0), 0u) << Utf8(work);
-    WaitUntil([&] { return !ProductStarts().empty(); });
-    EXPECT_EQ(ProductStarts().size(), 1u);
-    // Nothing left in the temporary folder but the run's log, kept for support.
-    const auto left = ListFolder(temp.path());
-    ASSERT_EQ(left.size(), 1u);
-    EXPECT_TRUE(IsRunLog(left[0])) << Utf8(left[0]);
+// A folder's files and folders, each with its bytes and attributes.
+std::map<std::wstring, std::pair<std::string, DWORD>> Snapshot(const std::wstring& folder) {
+    std::map<std::wstring, std::pair<std::string, DWORD>> files;
+    for (const WIN32_FIND_DATAW& entry : rvz::FindEntries(folder + L"*")) {
+        const std::wstring path = folder + entry.cFileName;
+        files[entry.cFileName] = {ReadFileBytes(path), entry.dwFileAttributes};
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            for (const auto& [name, file] : Snapshot(path + L"\\"))
+                files[std::wstring(entry.cFileName) + L"\\" + name] = file;
+    }
+    return files;
+}
+
+// What an unelevated program of the user may try against the elevated
+// loader, before and while it installs. Its folder stands in for the user's
+// temporary folder; a program is planted there and in every place it fakes.
+struct Attacker {
+    TempFolder folder{L"rvz attacker"};
+    TempFolder victim{L"rvz victim"};
+    std::vector<std::wstring> environment;
+    std::wstring currentFolder;
+    std::string config = "[Loader]\r\nAppName=Demo\r\nGridCommand=/app:Demo\r\n";
+    std::vector<std::wstring> planted;  // where a program of the attacker's lies
+    std::vector<std::wstring> entriesBefore = ListFolder(LoaderTempPath());  // of the loader's folder
+    int attempts = 0;    // tries while the loader held the setup
+    int succeeded = 0;   // of them, the ones that changed anything
+
+    Attacker() {
+        WriteFileBytes(victim.path() + L"precious.txt", "precious");
+        WriteFileBytes(victim.path() + L"read-only.txt", "read-only");
+        ::SetFileAttributesW((victim.path() + L"read-only.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+        Plant(folder.path());
+    }
+    // What it made in the loader's folder goes before the victim does.
+    ~Attacker() {
+        for (const std::wstring& where : planted)
+            if (where.rfind(LoaderTempPath(), 0) == 0) RemoveTree(where);
+        for (const std::wstring& name : ListFolder(LoaderTempPath()))
+            if (name.rfind(L"RAVoduza-2000", 0) == 0) RemoveTree(LoaderTempPath() + name);
+        ::SetFileAttributesW((victim.path() + L"read-only.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+
+    void Plant(const std::wstring& where) {
+        CopyFileOrThrow(BuildFolder() + L"tests\\fixtures\\tarvik_standin.exe", where + L"tarvik.exe");
+        planted.push_back(where);
+    }
+    // A marked work directory made by the user, leading to the victim.
+    void FakeWorkDirectory(const std::wstring& name) {
+        const std::wstring fake = LoaderTempPath() + name + L"\\";
+        // What an earlier run may have left, a link whose target is gone included.
+        RunUnix(L"/bin/rm", L"-rf " + Quoted(UnixPath(fake)));
+        ASSERT_TRUE(WaitUntil([&] { return !PathExists(fake); }, 5s));
+        ASSERT_TRUE(::CreateDirectoryW(fake.c_str(), nullptr));
+        WriteFileBytes(fake + L"RAVoduza.lock", "");
+        MakeFolderLink(victim.path(), fake + L"link");
+        ASSERT_TRUE(::CreateHardLinkW((fake + L"hard.txt").c_str(), (victim.path() + L"read-only.txt").c_str(), nullptr));
+        Plant(fake);
+    }
+    // The loader's log of this run, once it has one.
+    std::wstring RunLogPath() const {
+        for (const std::wstring& name : ListFolder(LoaderTempPath()))
+            if (IsRunLog(name) && std::find(entriesBefore.begin(), entriesBefore.end(), name) == entriesBefore.end())
+                return LoaderTempPath() + name;
+        return {};
+    }
+    // While the loader holds the downloaded setup, from its arrival to the
+    // setup's end: change it, delete it, replace it, rename its folder.
+    void RaceTheSetup() {
+        const std::wstring log = RunLogPath();
+        const std::string told = log.empty() ? std::string() : ReadFileBytes(log);
+        if (told.find("Download: the setup arrived") == std::string::npos ||
+            told.find("Setup ended") != std::string::npos)
+            return;
+        for (const std::wstring& name : ListFolder(LoaderTempPath())) {
+            const std::wstring work = LoaderTempPath() + name;
+            const std::wstring setup = work + L"\\tarvik.exe";
+            if (name.rfind(L"tkt", 0) != 0 || !PathExists(setup) ||
+                std::find(entriesBefore.begin(), entriesBefore.end(), name) != entriesBefore.end() ||
+                std::find(planted.begin(), planted.end(), work + L"\\") != planted.end())
+                continue;
+            ++attempts;
+            const rvz::UniqueFile write(::CreateFileW(setup.c_str(), GENERIC_WRITE,
+                                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                      nullptr, OPEN_EXISTING, 0, nullptr));
+            const bool changed = write || ::DeleteFileW(setup.c_str()) ||
+                                 ::MoveFileExW((folder.path() + L"tarvik.exe").c_str(), setup.c_str(),
+                                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) ||
+                                 ::MoveFileW(work.c_str(), (work + L".old").c_str());
+            if (changed) ++succeeded;
+        }
+    }
+    // Whatever the loader writes into the temporary folder, rewritten.
+    void RewriteNewFiles() {
+        for (const std::wstring& name : ListFolder(folder.path()))
+            if (name != L"tarvik.exe")
+                WriteFileBytes(folder.path() + name, "[Loader]\r\nAppName=Evil\r\nGridCommand=/evil\r\n");
+    }
+};
+
+// Every attack leaves the victim as it was and runs nothing planted; the
+// install works as ever, from a work directory of the loader's own.
+TEST(Attacks, NothingOutsideChangesAndNothingPlantedRuns) {
+    const struct {
+        const char* name;
+        std::function<void(Attacker&)> before;
+        std::function<void(Attacker&)> during;
+        std::function<void(Attacker&)> after;
+    } attacks[] = {
+        {"TMP and TEMP name the attacker's folder",
+         [](Attacker& a) { a.environment = {L"TMP=" + a.folder.path(), L"TEMP=" + a.folder.path()}; },
+         nullptr,
+         [](Attacker& a) { EXPECT_EQ(ListFolder(a.folder.path()), std::vector<std::wstring>{L"tarvik.exe"}); }},
+        {"the temporary folder is a link to the victim",
+         [](Attacker& a) {
+             MakeFolderLink(a.victim.path(), a.folder.path() + L"Temp");
+             a.environment = {L"TMP=" + a.folder.path() + L"Temp", L"TEMP=" + a.folder.path() + L"Temp"};
+         },
+         nullptr, nullptr},
+        {"marked work directories of the user's, with links and a hard link to the victim",
+         [](Attacker& a) {
+             a.FakeWorkDirectory(L"tkt0000beef.tmp");
+             a.FakeWorkDirectory(L"tkt1.tmp");
+         },
+         nullptr,
+         [](Attacker&) {
+             for (const wchar_t* name : {L"tkt0000beef.tmp\\", L"tkt1.tmp\\"})
+                 EXPECT_EQ(ListFolder(LoaderTempPath() + name).size(), 4u) << Utf8(name);
+         }},
+        {"old logs by the loader's names: a link, a hard link and files of the user's",
+         [](Attacker& a) {
+             MakeFolderLink(a.victim.path(), LoaderTempPath() + L"RAVoduza-20000101-000000.log");
+             ASSERT_TRUE(::CreateHardLinkW((LoaderTempPath() + L"RAVoduza-20000101-000000-2.log").c_str(),
+                                           (a.victim.path() + L"precious.txt").c_str(), nullptr));
+             for (int day = 2; day <= 10; ++day)
+                 WriteFileBytes(LoaderTempPath() + L"RAVoduza-200001" + (day < 10 ? L"0" : L"") +
+                                    std::to_wstring(day) + L"-000000.log",
+                                "the user's");
+         },
+         nullptr,
+         [](Attacker&) {
+             for (const wchar_t* name : {L"RAVoduza-20000101-000000.log", L"RAVoduza-20000101-000000-2.log",
+                                         L"RAVoduza-20000102-000000.log"})
+                 EXPECT_TRUE(PathExists(LoaderTempPath() + name)) << Utf8(name);
+         }},
+        {"the downloaded setup raced while it is held",
+         [](Attacker& a) { a.environment = {L"RVZ_SETUP_MODE=slow"}; },
+         [](Attacker& a) { a.RaceTheSetup(); },
+         [](Attacker& a) {
+             EXPECT_GT(a.attempts, 0) << "the race never met the held setup";
+             EXPECT_EQ(a.succeeded, 0);
+         }},
+        {"a UTF-8 configuration with a mark, and every new file in the temporary folder rewritten",
+         [](Attacker& a) {
+             a.config = "\xEF\xBB\xBF" + a.config;
+             a.environment = {L"TMP=" + a.folder.path(), L"TEMP=" + a.folder.path()};
+         },
+         [](Attacker& a) { a.RewriteNewFiles(); }, nullptr},
+        {"started from the attacker's folder",
+         [](Attacker& a) {
+             a.currentFolder = a.folder.path();
+             a.environment = {L"RVZ_SETUP_FOLDER_LOG=" + a.folder.path() + L"setup folder.log"};
+         },
+         nullptr,
+         [](Attacker& a) {
+             const auto folders = ReadLines(a.folder.path() + L"setup folder.log");
+             ASSERT_EQ(folders.size(), 1u);
+             EXPECT_EQ(folders[0].rfind(Utf8(LoaderTempPath() + L"tkt"), 0), 0u) << folders[0];
+         }},
+    };
+    for (const auto& attack : attacks) {
+        SCOPED_TRACE(attack.name);
+        ScopedInstallRecord record;
+        Attacker attacker;
+        LoaderRun run(attacker.config);
+        CopyFileOrThrow(BuildFolder() + L"tests\\fixtures\\tarvik_standin.exe", run.folder() + L"rvdl_source.bin");
+        if (attack.before) attack.before(attacker);
+        const auto victim = Snapshot(attacker.victim.path());
+        const std::wstring setupLog = run.folder() + L"setup.log";
+        const std::wstring target = run.folder() + L"Program Files\\Tarvik App\\";
+        std::vector<std::wstring> environment = attacker.environment;
+        environment.insert(environment.end(), {L"RVZ_SETUP_LOG=" + setupLog, L"RVZ_SETUP_TARGET=" + target});
+        Process& loader = run.Start(attacker.currentFolder, nullptr, environment);
+        HWND wizard = WaitForWindow(loader.id());
+        ASSERT_NE(wizard, nullptr);
+        PressButton(wizard, IDOK);
+        EXPECT_TRUE(WaitUntil([&] {
+            if (attack.during) attack.during(attacker);
+            return !loader.Running();
+        }, 60s));
+        EXPECT_EQ(loader.ExitCode(), 0u);
+
+        EXPECT_EQ(Snapshot(attacker.victim.path()), victim) << "the victim changed";
+        const auto setups = ReadLines(setupLog);
+        ASSERT_EQ(setups.size(), 1u);
+        EXPECT_EQ(setups[0].rfind("\"" + Utf8(LoaderTempPath() + L"tkt"), 0), 0u) << setups[0];
+        WaitUntil([&] { return !ReadLines(target + L"product.log").empty(); });
+        EXPECT_EQ(ReadLines(target + L"product.log"),
+                  std::vector<std::string>{"\"" + Utf8(target) + "tarvik.exe\" /app:Demo"});
+        for (const std::wstring& where : attacker.planted)
+            EXPECT_FALSE(PathExists(where + L"product.log")) << "a planted program ran: " << Utf8(where);
+        if (attack.after) attack.after(attacker);
+    }
 }
 
 }  // namespace

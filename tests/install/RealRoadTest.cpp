@@ -72,7 +72,7 @@ TEST_F(RealRoad, ClearedBoxReachesTheSetup) {
 // The library's own dialog says why; the loader adds nothing and leaves nothing.
 // A name beyond the ANSI code page, saved as UTF-8, reaches the dialog whole.
 TEST_F(RealRoad, MissingSetupOnTheServerEndsAfterTheLibrarysMessage) {
-    const std::wstring temp = TempPath();
+    const std::wstring temp = LoaderTempPath();
     // The runs' logs come and go (the last ten are kept); nothing else may.
     const auto withoutLogs = [&] {
         std::vector<std::wstring> names = ListFolder(temp);

@@ -3,6 +3,7 @@
 #include "WinError.h"
 #include "basFiles.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
@@ -62,6 +63,15 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     }
 }
 
+std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+
+std::wstring LoaderTempPath() {
+    wchar_t folder[MAX_PATH];
+    const UINT length = ::GetSystemWindowsDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) Fail(L"GetSystemWindowsDirectory");
+    return std::wstring(folder, length) + L"\\Temp\\";
+}
+
 std::wstring TempPath() {
     wchar_t temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
@@ -81,19 +91,22 @@ TempFolder::TempFolder(const std::wstring& nameHint) {
 TempFolder::~TempFolder() { RemoveTree(path_); }
 
 void RemoveTree(const std::wstring& path) {
-    std::wstring folder = path;
-    if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
-    for (const std::wstring& name : ListFolder(folder + L"\\")) {
-        const std::wstring child = folder + L"\\" + name;
-        const DWORD attributes = ::GetFileAttributesW(child.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-            RemoveTree(child);
-        else {
-            ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            ::DeleteFileW(child.c_str());
-        }
+    std::wstring name = path;
+    if (!name.empty() && name.back() == L'\\') name.pop_back();
+    const std::vector<WIN32_FIND_DATAW> found = rvz::FindEntries(name);
+    if (found.empty()) return;
+    const DWORD attributes = found.front().dwFileAttributes;
+    // Wine deletes through a link: a link goes from the unix side.
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        RunUnix(L"/bin/rm", L"-f " + Quoted(UnixPath(name)));
+        WaitUntil([&] { return rvz::FindEntries(name).empty(); }, 5s);
+    } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        for (const std::wstring& child : ListFolder(name + L"\\")) RemoveTree(name + L"\\" + child);
+        ::RemoveDirectoryW(name.c_str());
+    } else {
+        ::SetFileAttributesW(name.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW(name.c_str());
     }
-    ::RemoveDirectoryW(folder.c_str());
 }
 
 std::vector<std::wstring> ListFolder(const std::wstring& folder) {
@@ -197,6 +210,22 @@ std::wstring UnixPath(const std::wstring& path) {
     // A folder's path keeps no trailing slash: a link is made at the name.
     while (unixName.size() > 1 && unixName.back() == '/') unixName.pop_back();
     return Wide(unixName);
+}
+
+void RunUnix(const std::wstring& program, const std::wstring& arguments) {
+    std::wstring windowsName = L"Z:" + program;
+    std::replace(windowsName.begin(), windowsName.end(), L'/', L'\\');
+    // Wine does not follow a unix process: its handle tells nothing of its
+    // end, so the caller waits for the program's effect.
+    const Process started(program + L" " + arguments, L"", nullptr, {}, windowsName);
+}
+
+void MakeFolderLink(const std::wstring& target, const std::wstring& link) {
+    RunUnix(L"/bin/ln", L"-s " + Quoted(UnixPath(target)) + L" " + Quoted(UnixPath(link)));
+    if (!WaitUntil([&] {
+            return ::GetFileAttributesW(link.c_str()) == (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
+        }, 5s))
+        Fail(L"no folder link at " + link);
 }
 
 Process::~Process() {

@@ -28,6 +28,9 @@ bool WaitUntil(const std::function<bool()>& condition,
 
 // The temporary folder, ending in a backslash.
 std::wstring TempPath();
+// The loader's folder for work directories and logs, the Windows folder's
+// Temp, ending in a backslash.
+std::wstring LoaderTempPath();
 
 // A fresh folder under the temporary folder, removed with all it holds.
 class TempFolder {
@@ -43,6 +46,7 @@ private:
     std::wstring path_;
 };
 
+// Removes a file, a folder with all it holds, or a link as itself.
 void RemoveTree(const std::wstring& path);
 void CopyFileOrThrow(const std::wstring& from, const std::wstring& to);
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
@@ -54,6 +58,14 @@ std::vector<std::wstring> ListFolder(const std::wstring& folder);
 std::string Utf8(const std::wstring& text);
 // The unix path that Wine maps a Windows path to.
 std::wstring UnixPath(const std::wstring& path);
+std::wstring Quoted(const std::wstring& text);
+// Runs a unix program (say L"/bin/ln") with its arguments and waits for it.
+void RunUnix(const std::wstring& program, const std::wstring& arguments);
+// A unix link at the Windows path `link` to the folder `target`, which
+// Wine lists as a junction is listed (an unelevated program's link on
+// Windows); made from the unix side, since Wine makes none itself.
+// RemoveTree removes such a link as itself.
+void MakeFolderLink(const std::wstring& target, const std::wstring& link);
 std::wstring Wide(const std::string& utf8);
 
 // A program or library under test opened as data, to read its resources.

@@ -28,8 +28,6 @@ std::wstring Fixture(const std::wstring& name) {
     return TestProgramFolder() + L"..\\fixtures\\" + name;
 }
 
-std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
-
 // Gives environment variables a value for the test's life; programs the
 // test starts inherit it.
 class ScopedEnvironment {
@@ -64,15 +62,7 @@ public:
 // belongs to the administrators.
 bool AnyOwner(HANDLE) noexcept { return true; }
 
-// A unix link at the Windows path `link` to the Windows path `target`, as
-// Wine shows a junction (an unelevated program's link on Windows); made
-// from the unix side, since Wine makes none itself.
-void MakeFolderLink(const std::wstring& target, const std::wstring& link) {
-    std::wstring line = L"/bin/ln -s " + Quoted(UnixPath(target)) + L" " + Quoted(UnixPath(link));
-    const Process ln(line, L"", nullptr, {}, L"Z:\\bin\\ln");
-    ASSERT_TRUE(ln.Wait());
-    ASSERT_EQ(::GetFileAttributesW(link.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
-}
+
 
 TEST(RegReadString, StringWithAndWithoutTerminatingNul) {
     ScopedInstallRecord record;
