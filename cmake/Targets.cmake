@@ -69,7 +69,7 @@ endfunction()
 # empty, and the first call would jump to address 0. So the project's code
 # calls them by plain name; with an ordinary import that costs one jump.
 if(MINGW)
-  add_compile_definitions(WINUSERAPI= WINGDIAPI=)
+  add_compile_definitions(_USER32_ _GDI32_)
 endif()
 
 # The delay-import libraries of whichever program links the project's
