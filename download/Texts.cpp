@@ -39,6 +39,18 @@ constexpr TextEntry kEntries[] = {
     {L"ErrorIncomplete", L"The connection to {host} was lost after {done} of {total}."},
     {L"ErrorTimeout", L"The server at {host} has sent no data for {seconds} seconds."},
     {L"ErrorSecure", L"A secure connection to {host} could not be established."},
+    {L"ErrorHandshake",
+     L"The server at {host} and Windows could not agree on a secure connection: they have no "
+     L"version of the TLS encryption protocol in common."},
+    {L"ErrorHandshakeWindows7",
+     L"The server at {host} and Windows could not agree on a secure connection: the server needs "
+     L"TLS 1.2 or later, which Windows 7 leaves off. Switch on \"Use TLS 1.2\" in Internet "
+     L"Options on the Advanced tab, or install Internet Explorer 11 from Windows Update, which "
+     L"switches it on; then try again."},
+    {L"ErrorHandshakeVista",
+     L"The server at {host} and Windows could not agree on a secure connection: the server needs "
+     L"TLS 1.2 or later, which Windows Vista lacks. Install the update that brings TLS 1.2 to "
+     L"Windows Server 2008 and Vista (KB4019276) from Windows Update, then try again."},
     {L"ErrorAddress", L"The download address is not valid: {url}"},
     {L"ErrorWrite", L"The file could not be saved: {error}"},
     {L"ErrorDiskFull", L"There is not enough free space on {drive} ({free} free)."},

@@ -61,10 +61,23 @@ std::wstring ErrorText(DWORD code) {
     return text.empty() ? rvz::SystemErrorText(code) : text;
 }
 
+// The Windows this runs on, as RtlGetVersion tells it: GetVersionEx reports
+// what the program's manifest claims to know.
+OldWindows RunningOldWindows() {
+    using GetVersion = LONG(WINAPI*)(OSVERSIONINFOW*);
+    const auto getVersion = rvz::FunctionOf<GetVersion>(::GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion");
+    OSVERSIONINFOW version{};
+    version.dwOSVersionInfoSize = sizeof(version);
+    if (!getVersion || getVersion(&version) != 0) return OldWindows::None;
+    return OldWindowsFor(version.dwMajorVersion, version.dwMinorVersion);
+}
+
 FailureDetails ErrorFailure(Failure failure, DWORD code) {
     FailureDetails details;
     details.failure = failure;
     details.errorText = ErrorText(code);
+    // Where TLS 1.2 waits for the user or an update, the message says what turns it on.
+    if (failure == Failure::Handshake) details.windows = RunningOldWindows();
     return details;
 }
 

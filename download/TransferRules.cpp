@@ -26,6 +26,7 @@ enum WinInetError : uint32_t {
     kInvalidCa = 12045,
     kSecCertErrors = 12055,
     kSecCertRevocationFailed = 12057,
+    kInsecureFallbackRequired = 12059,
     kInvalidServerResponse = 12152,
     kHttpInvalidHeader = 12153,
     kSecurityChannelError = 12157,
@@ -132,11 +133,22 @@ Failure ClassifyNetworkError(uint32_t code) {
         case kInvalidCa:
         case kSecCertErrors:
         case kSecCertRevocationFailed:
-        case kSecurityChannelError:
         case kSecInvalidCert:
         case kSecCertRevoked: return Failure::Secure;
+        // Schannel found no protocol or cipher both sides accept (or the
+        // server broke the handshake off); newer WinINet says it would take
+        // a fallback to a protocol it no longer offers. Certificates are
+        // judged only after the handshake, under their own codes above.
+        case kSecurityChannelError:
+        case kInsecureFallbackRequired: return Failure::Handshake;
         default: return Failure::Other;
     }
+}
+
+OldWindows OldWindowsFor(uint32_t major, uint32_t minor) {
+    if (major != 6) return OldWindows::None;
+    if (minor == 0) return OldWindows::Vista;
+    return minor == 1 ? OldWindows::Windows7 : OldWindows::None;
 }
 
 std::optional<ContentRange> ParseContentRange(std::wstring_view header) {
@@ -310,6 +322,13 @@ TextId FailureText(const FailureDetails& details) {
         case Failure::Incomplete: return TextId::ErrorIncomplete;
         case Failure::Timeout: return TextId::ErrorTimeout;
         case Failure::Secure: return TextId::ErrorSecure;
+        case Failure::Handshake:
+            switch (details.windows) {
+                case OldWindows::Vista: return TextId::ErrorHandshakeVista;
+                case OldWindows::Windows7: return TextId::ErrorHandshakeWindows7;
+                case OldWindows::None: break;
+            }
+            return TextId::ErrorHandshake;
         case Failure::Address: return TextId::ErrorAddress;
         case Failure::Write: return TextId::ErrorWrite;
         case Failure::DiskFull:

@@ -31,7 +31,8 @@ enum class Failure {
     ConnectionLost,  // the connection broke off
     Incomplete,      // the body ended before its announced length
     Timeout,         // no data for too long
-    Secure,          // TLS could not be established or trusted
+    Secure,          // the server's certificate is not trusted
+    Handshake,       // client and server agree on no TLS version or cipher
     Address,         // the URL itself is unusable
     Write,           // the local file could not be written
     DiskFull,        // no room for the file where it is saved
@@ -46,6 +47,13 @@ enum class Failure {
 
 // The kind of failure behind a WinINet error code.
 Failure ClassifyNetworkError(uint32_t code);
+
+// A Windows that speaks TLS 1.2 only once its user or an update turns it
+// on: Vista lacks it until an update, and Windows 7's Internet settings
+// leave it off until Internet Explorer 11 or the user switches it on.
+enum class OldWindows { None, Vista, Windows7 };
+// Which of them a Windows version (major, minor) is.
+OldWindows OldWindowsFor(uint32_t major, uint32_t minor);
 
 // Failures that another request may cure, starting where the last one ended.
 inline bool IsResumable(Failure failure) {
@@ -169,6 +177,7 @@ struct FailureDetails {
     std::wstring named;
     std::optional<uint64_t> freeBytes;  // for DiskFull
     std::optional<uint64_t> retryAfter;  // for Status: the seconds a busy server asked to wait
+    OldWindows windows = OldWindows::None;  // for Handshake: the Windows it ran on
 };
 
 // One or two sentences for the user saying why the download failed.

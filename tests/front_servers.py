@@ -2,12 +2,14 @@
 """The real servers that stand in front of the loopback test server.
 
 Command line:
-  front_servers.py start DIR --backend PORT --https-port PORT --proxy-port PORT
+  front_servers.py start DIR --backend PORT --https-port PORT --proxy-port PORT --tls13-port PORT
       Makes a certificate authority and a certificate for DNS:localhost in DIR
       (DIR/ca.der is the authority for the tests to trust, DIR/ca.sha1 its SHA-1
       thumbprint in hex), then starts
       - nginx serving https://localhost:HTTPS-PORT/, passing every request on to
-        http://127.0.0.1:BACKEND/ unchanged (redirects included), and
+        http://127.0.0.1:BACKEND/ unchanged (redirects included), and the same
+        on https://localhost:TLS13-PORT/ speaking TLS 1.3 only (Wine's schannel
+        offers TLS 1.0 to 1.2: a server they share no protocol with), and
       - tinyproxy on 127.0.0.1:PROXY-PORT, which asks for Basic authentication
         as user "tester" with password "secret".
       Both listen on 127.0.0.1 only. Servers of an earlier run in DIR are stopped first.
@@ -55,7 +57,7 @@ def make_certificates(folder):
         "-out", os.path.join(folder, "server.pem"))
 
 
-def start_nginx(folder, https_port, backend):
+def start_nginx(folder, https_port, tls13_port, backend):
     # Workers started by root would run as nobody, who cannot read the key.
     user = "user root;\n" if os.geteuid() == 0 else ""
     config = os.path.join(folder, "nginx.conf")
@@ -72,20 +74,25 @@ http {
     fastcgi_temp_path %(dir)s/fastcgi;
     uwsgi_temp_path %(dir)s/uwsgi;
     scgi_temp_path %(dir)s/scgi;
+    ssl_certificate %(dir)s/server.pem;
+    ssl_certificate_key %(dir)s/server.key;
+    proxy_redirect off;
+    proxy_buffering off;
+    proxy_http_version 1.1;
     server {
         listen 127.0.0.1:%(port)d ssl;
         server_name localhost;
-        ssl_certificate %(dir)s/server.pem;
-        ssl_certificate_key %(dir)s/server.key;
-        location / {
-            proxy_pass http://127.0.0.1:%(backend)d;
-            proxy_redirect off;
-            proxy_buffering off;
-            proxy_http_version 1.1;
-        }
+        location / { proxy_pass http://127.0.0.1:%(backend)d; }
+    }
+    server {
+        listen 127.0.0.1:%(tls13_port)d ssl;
+        server_name localhost;
+        ssl_protocols TLSv1.3;
+        location / { proxy_pass http://127.0.0.1:%(backend)d; }
     }
 }
-""" % {"user": user, "dir": folder, "port": https_port, "backend": backend})
+""" % {"user": user, "dir": folder, "port": https_port, "tls13_port": tls13_port,
+       "backend": backend})
     run("nginx", "-p", folder, "-c", config)
 
 
@@ -119,6 +126,7 @@ def main():
     parser.add_argument("--backend", type=int)
     parser.add_argument("--https-port", type=int)
     parser.add_argument("--proxy-port", type=int)
+    parser.add_argument("--tls13-port", type=int)
     args = parser.parse_args()
     folder = os.path.abspath(args.dir)
     os.makedirs(folder, exist_ok=True)
@@ -126,7 +134,7 @@ def main():
     if args.action == "stop":
         return
     make_certificates(folder)
-    start_nginx(folder, args.https_port, args.backend)
+    start_nginx(folder, args.https_port, args.tls13_port, args.backend)
     wait_for_pid(os.path.join(folder, "nginx.pid"))
     start_tinyproxy(folder, args.proxy_port)
     wait_for_pid(os.path.join(folder, "tinyproxy.pid"))

@@ -131,6 +131,31 @@ TEST_F(DownloadLanguageFile, GermanFileReadsWithItsUmlauts) {
     EXPECT_NE(texts.Get(TextId::ErrorCannotConnect).find(L"pr\u00fcfen"), std::wstring::npos);
 }
 
+TEST_F(DownloadLanguageFile, GermanHandshakeFailureSaysWhatTurnsTls12On) {
+    const rvdl::Texts texts = rvdl::LoadLanguageFile(DistFolder() + L"RAVoduza_de.ini");
+    const std::wstring agreed =
+        L"Der Server unter dl.example und Windows konnten keine sichere Verbindung vereinbaren: ";
+    const std::pair<rvdl::OldWindows, std::wstring> cases[] = {
+        {rvdl::OldWindows::None,
+         agreed + L"Sie haben keine Version des Verschl\u00fcsselungsprotokolls TLS gemeinsam."},
+        {rvdl::OldWindows::Windows7,
+         agreed + L"Der Server verlangt TLS 1.2 oder neuer, das Windows 7 ausgeschaltet l\u00e4sst. "
+                  L"Schalten Sie in den Internetoptionen auf der Registerkarte \u201eErweitert\u201c "
+                  L"\u201eTLS 1.2 verwenden\u201c ein, oder installieren Sie Internet Explorer 11 "
+                  L"\u00fcber Windows Update, der es einschaltet; versuchen Sie es dann erneut."},
+        {rvdl::OldWindows::Vista,
+         agreed + L"Der Server verlangt TLS 1.2 oder neuer, das Windows Vista fehlt. Installieren Sie "
+                  L"\u00fcber Windows Update das Update, das TLS 1.2 zu Windows Server 2008 und Vista "
+                  L"bringt (KB4019276), und versuchen Sie es dann erneut."},
+    };
+    for (const auto& [windows, message] : cases) {
+        rvdl::FailureDetails details;
+        details.failure = Failure::Handshake;
+        details.windows = windows;
+        EXPECT_EQ(rvdl::DescribeFailure(texts, details, L"https://dl.example/tarvik.exe"), message);
+    }
+}
+
 TEST_F(DownloadLanguageFile, MissingKeysAndEmptyValuesFallBackToEnglish) {
     const rvdl::Texts texts =
         rvdl::LoadLanguageFile(Write(Utf16(L"[Strings]\r\nCancel=Stopp\r\nRetry=\r\n")));

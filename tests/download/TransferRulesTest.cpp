@@ -11,10 +11,23 @@ TEST(DownloadClassifyNetworkError, NamesTheCausesThatTheUserCanActOn) {
         {12002, Failure::Timeout},        {12030, Failure::ConnectionLost},
         {12031, Failure::ConnectionLost}, {12152, Failure::ConnectionLost},
         {12005, Failure::Address},        {12006, Failure::Address},
-        {12045, Failure::Secure},         {12157, Failure::Secure},
-        {12175, Failure::Other},          {5, Failure::Other},
+        {12045, Failure::Secure},         {12038, Failure::Secure},
+        {12157, Failure::Handshake},      {12059, Failure::Handshake},
+        {12175, Failure::Other},          {5, Failure::Other},  // 12175: a body WinINet could not decode
     };
     for (const auto& [code, failure] : cases) EXPECT_EQ(ClassifyNetworkError(code), failure) << code;
+}
+
+TEST(DownloadOldWindowsFor, NamesVistaAndWindows7Only) {
+    const struct {
+        uint32_t major, minor;
+        OldWindows windows;
+    } cases[] = {
+        {6, 0, OldWindows::Vista}, {6, 1, OldWindows::Windows7}, {6, 2, OldWindows::None},
+        {6, 3, OldWindows::None},  {10, 0, OldWindows::None},    {5, 1, OldWindows::None},
+        {7, 1, OldWindows::None},
+    };
+    for (const auto& c : cases) EXPECT_EQ(OldWindowsFor(c.major, c.minor), c.windows) << c.major << "." << c.minor;
 }
 
 TEST(DownloadShouldResume, OnlyBrokenTransfersAndOnlyThreeTimes) {
@@ -202,6 +215,21 @@ TEST(DownloadDescribeFailure, NamesTheFaultsOfHostileServersAndFullDisks) {
          L"The proxy server asked for a user name and password; none was given."},
         {make(Failure::ServerCredentials, [](FailureDetails&) {}),
          L"The server at dl.example asked for a user name and password; none was given."},
+        {make(Failure::Handshake, [](FailureDetails&) {}),
+         L"The server at dl.example and Windows could not agree on a secure connection: they have "
+         L"no version of the TLS encryption protocol in common."},
+        {make(Failure::Handshake, [](FailureDetails& d) { d.windows = OldWindows::Windows7; }),
+         L"The server at dl.example and Windows could not agree on a secure connection: the server "
+         L"needs TLS 1.2 or later, which Windows 7 leaves off. Switch on \"Use TLS 1.2\" in "
+         L"Internet Options on the Advanced tab, or install Internet Explorer 11 from Windows "
+         L"Update, which switches it on; then try again."},
+        {make(Failure::Handshake, [](FailureDetails& d) { d.windows = OldWindows::Vista; }),
+         L"The server at dl.example and Windows could not agree on a secure connection: the server "
+         L"needs TLS 1.2 or later, which Windows Vista lacks. Install the update that brings TLS "
+         L"1.2 to Windows Server 2008 and Vista (KB4019276) from Windows Update, then try again."},
+        // A certificate that is not trusted keeps its own message, on any Windows.
+        {make(Failure::Secure, [](FailureDetails& d) { d.windows = OldWindows::Windows7; }),
+         L"A secure connection to dl.example could not be established."},
     };
     for (const Case& c : cases) EXPECT_EQ(DescribeFailure(texts, c.details, url), c.message);
 }
@@ -320,7 +348,8 @@ TEST(DownloadDescribeFailure, HasATextForEveryKindOfFailure) {
     const Texts texts;
     for (Failure kind : {Failure::Status, Failure::CannotConnect, Failure::Refused,
                          Failure::HostNotFound, Failure::ConnectionLost, Failure::Incomplete,
-                         Failure::Timeout, Failure::Secure, Failure::Address, Failure::Write,
+                         Failure::Timeout, Failure::Secure, Failure::Handshake, Failure::Address,
+                         Failure::Write,
                          Failure::DiskFull, Failure::Downgrade, Failure::Redirects,
                          Failure::Encoded, Failure::WrongPart, Failure::ProxyCredentials,
                          Failure::ServerCredentials, Failure::Other}) {
