@@ -33,10 +33,11 @@ public:
     // where the library offers its functions in that form, else as ANSI.
     void SetOption(const std::wstring& option, const std::wstring& value) const;
     void Download(HWND owner, const std::wstring& url, const std::wstring& file) const;
+
+private:
     // Whether a file name goes over whole: always so in UTF-16.
     bool TakesUnicode() const { return setOptionW_ && downloadW_; }
 
-private:
     using SetOptionFn = int(__stdcall*)(const char*, const char*);
     using DownloadFn = int(__stdcall*)(HWND, const char*, const char*);
     using SetOptionWFn = int(__stdcall*)(const wchar_t*, const wchar_t*);

@@ -17,16 +17,6 @@ namespace {
 
 constexpr wchar_t kSetupFileName[] = L"\\tarvik.exe";
 
-// A library that takes only ANSI paths gets a temporary folder with
-// characters outside the ANSI code page by its short name, plain ASCII.
-std::wstring AnsiSafeFolder(const std::wstring& folder) {
-    if (FromAnsi(ToAnsi(folder)) == folder) return folder;
-    wchar_t shortName[MAX_PATH];
-    const DWORD length = ::GetShortPathNameW(folder.c_str(), shortName, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) ThrowLastError(L"GetShortPathName " + folder);
-    return std::wstring(shortName, length);
-}
-
 // Why the held setup is refused, in the user's language; nothing when it may run.
 std::optional<std::wstring> PublisherRefusal(const std::wstring& setupPath, HANDLE held) {
     if (ConfiguredPublishers().empty()) return std::nullopt;  // built to run it unchecked
@@ -55,10 +45,8 @@ std::optional<ExitCode> DownloadAndRunSetup(const DownloadLibrary& library, bool
     log.Write(L"Work directory " + workDirectory.path());
     const std::wstring setupPath = workDirectory.path() + kSetupFileName;
 
-    const std::wstring folder =
-        library.TakesUnicode() ? workDirectory.path() : AnsiSafeFolder(workDirectory.path());
     log.Write(std::wstring(L"Download from ") + DownloadUrl());
-    library.Download(nullptr, DownloadUrl(), folder + kSetupFileName);
+    library.Download(nullptr, DownloadUrl(), setupPath);
     // The library's dialog has told the user why.
     if (!FileExists(setupPath)) {
         log.Write(L"Download: no setup arrived");

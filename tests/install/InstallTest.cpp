@@ -377,8 +377,10 @@ struct Attacker {
     void FakeWorkDirectory(const std::wstring& name) {
         const std::wstring fake = LoaderTempPath() + name + L"\\";
         // What an earlier run may have left, a link whose target is gone included.
-        RunUnix(L"/bin/rm", L"-rf " + Quoted(UnixPath(fake)));
-        ASSERT_TRUE(WaitUntil([&] { return !PathExists(fake); }, 5s));
+        if (PathExists(fake)) {
+            RunUnix(L"/bin/rm", L"-rf " + Quoted(UnixPath(fake)));
+            ASSERT_TRUE(WaitUntil([&] { return !PathExists(fake); }, 5s));
+        }
         ASSERT_TRUE(::CreateDirectoryW(fake.c_str(), nullptr));
         WriteFileBytes(fake + L"RAVoduza.lock", "");
         MakeFolderLink(victim.path(), fake + L"link");
