@@ -105,8 +105,8 @@ ExitCode RunInstallRoad(const LoaderConfig& config, const DownloadLibrary& libra
         const auto product = InstalledProduct(config.gridCommand);
         // An empty record, or one naming no program: the setup did not install.
         if (!product) return kExitNotInstalled;
-        RunGridCommand(*product);
-        log.Write(L"Product started: " + product->commandLine);
+        const std::wstring how = RunGridCommand(*product);
+        log.Write(L"Product started " + how + L": " + product->commandLine);
         return kExitProductStarted;
     } catch (const std::exception& error) {
         log.Write(L"Error: " + FromUtf8(error.what()));

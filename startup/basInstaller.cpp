@@ -1,6 +1,7 @@
 #include "basInstaller.h"
 
 #include "CommandLines.h"
+#include "DesktopUser.h"
 #include "Display.h"
 #include "DownloadLibrary.h"
 #include "Handles.h"
@@ -137,9 +138,21 @@ ExitCode Main(const LoaderConfig& config) {
     }
 }
 
-void RunGridCommand(const ProductStart& product) {
+std::wstring RunGridCommand(const ProductStart& product) {
     try {
+        // Never elevated when it can be helped: Tarvik handles documents and
+        // the network, and belongs to the user who sits at the desktop.
+        DesktopToken desktop = DesktopUserToken();
+        if (desktop.token) {
+            try {
+                StartProgram(product.program, product.commandLine, desktop.token.get());
+                return L"as the desktop user";
+            } catch (const WinError& error) {
+                desktop.why = L"CreateProcessWithToken: " + SystemErrorText(error.code());
+            }
+        }
         StartProgram(product.program, product.commandLine);
+        return L"with the loader's own rights (" + desktop.why + L")";
     } catch (const WinError& error) {
         // The loader's words in the user's language, the reason in the system's.
         throw std::runtime_error(ToUtf8(ResString(IDS_PRODUCT_CANNOT_START) + L"\r\n\r\n" +

@@ -52,9 +52,11 @@ bool HasAdministratorRights();
 // outcome; throws only what no step expected.
 ExitCode Main(const LoaderConfig& config);
 
-// Starts the installed product, not waiting for it. Throws, with a text in
-// the user's language, when it cannot be started.
-void RunGridCommand(const ProductStart& product);
+// Starts the installed product, not waiting for it, as the desktop's user
+// when the loader runs elevated and a desktop shell runs; otherwise with the
+// loader's own token. Returns how, for the log. Throws, with a text in the
+// user's language, when it cannot be started.
+std::wstring RunGridCommand(const ProductStart& product);
 
 // A message box of the loader, titled "Tarvik Loader". On the not-installed
 // road the text ends with a line naming the run's log, which notes it too.

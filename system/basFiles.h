@@ -193,9 +193,11 @@ RunResult RunAndWait(const std::wstring& program, const std::wstring& commandLin
 // Starts the program with its window shown normally and returns without
 // waiting. The program is named explicitly, so Windows never picks a program
 // from the command line itself; the command line should begin with the
-// program as its first word, as programs expect. Throws WinError naming the
-// command line when the program cannot be started.
-void StartProgram(const std::wstring& program, const std::wstring& commandLine);
+// program as its first word, as programs expect. With a token (a primary
+// token, see DesktopUserToken), the program runs as that token's user, with
+// that user's environment. Throws WinError naming the command line when the
+// program cannot be started.
+void StartProgram(const std::wstring& program, const std::wstring& commandLine, HANDLE token = nullptr);
 
 // Takes the current folder out of the DLL search for the rest of the
 // process: with SetDefaultDllDirectories where Windows has it (system folder

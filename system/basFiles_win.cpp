@@ -77,12 +77,17 @@ private:
 
 // Starts a process shown normally; false with the system's error code left
 // in GetLastError when Windows refuses. Suspended, it runs only once resumed.
-bool CreateShownProcess(const std::wstring& program, const std::wstring& commandLine,
-                        bool suspended, const std::wstring& folder, ProcessHandles& started) {
+STARTUPINFOW ShownNormally() {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNORMAL;
+    return startup;
+}
+
+bool CreateShownProcess(const std::wstring& program, const std::wstring& commandLine,
+                        bool suspended, const std::wstring& folder, ProcessHandles& started) {
+    STARTUPINFOW startup = ShownNormally();
     PROCESS_INFORMATION info{};
     std::wstring line = commandLine;  // CreateProcessW may write into it
     if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE,
@@ -478,10 +483,20 @@ RunResult RunAndWait(const std::wstring& program, const std::wstring& commandLin
     return result;
 }
 
-void StartProgram(const std::wstring& program, const std::wstring& commandLine) {
-    ProcessHandles started;  // not kept: the program runs on its own
-    if (!CreateShownProcess(program, commandLine, false, {}, started))
+void StartProgram(const std::wstring& program, const std::wstring& commandLine, HANDLE token) {
+    if (!token) {
+        ProcessHandles started;  // not kept: the program runs on its own
+        if (!CreateShownProcess(program, commandLine, false, {}, started))
+            ThrowLastError(L"Could not start " + commandLine);
+        return;
+    }
+    STARTUPINFOW startup = ShownNormally();
+    PROCESS_INFORMATION info{};
+    std::wstring line = commandLine;  // CreateProcessWithTokenW may write into it
+    if (!::CreateProcessWithTokenW(token, 0, program.c_str(), line.data(), NORMAL_PRIORITY_CLASS,
+                                   nullptr, nullptr, &startup, &info))
         ThrowLastError(L"Could not start " + commandLine);
+    ProcessHandles::Adopt(info);  // closed at once: the program runs on its own
 }
 
 void RestrictDllSearch() noexcept { RestrictDllSearch(::GetModuleHandleW(L"kernel32.dll")); }

@@ -269,9 +269,32 @@ TEST_F(Install, RealInstallerInstallsAndTheProductStarts) {
     ASSERT_FALSE(log.empty()) << "the run left its log";
     std::string text;
     for (const std::string& line : ReadLines(log)) text += line + "\n";
+    // No desktop shell runs on the bare virtual display: the loader's own token.
     for (const char* step : {"Download from http://127.0.0.1:", "/silent /norestart /mergetasks=autostart",
-                             "Setup ended with exit code 0", "Product started: \"", "Outcome: exit code 0"})
+                             "Setup ended with exit code 0",
+                             "Product started with the loader's own rights (no desktop shell runs): \"",
+                             "Outcome: exit code 0"})
         EXPECT_NE(text.find(step), std::string::npos) << step << " in\n" << text;
+}
+
+// Tarvik belongs to the user at the desktop: where a shell runs, the loader
+// starts it with the shell's token, never with its own elevated one.
+TEST_F(Install, ProductStartsAsTheDesktopUserWhenAShellRuns) {
+    const std::wstring ready = run.folder() + L"shell ready.txt";
+    const Process shell(Quoted(BuildFolder() + L"tests\\fixtures\\standin_shell.exe") + L" " + Quoted(ready));
+    ASSERT_TRUE(WaitUntil([&] { return ReadFileBytes(ready) == "ready"; }));
+    const auto logsBefore = ListFolder(LoaderTempPath());
+    PressButton(StartLoader(), IDOK);
+    EXPECT_EQ(WaitForEnd(), 0u);
+    WaitUntil([&] { return !ProductStarts().empty(); });
+    EXPECT_EQ(ProductStarts(), std::vector<std::string>{"\"" + Utf8(Target()) + "tarvik.exe\" /app:Demo"});
+    std::string text;
+    for (const std::wstring& name : ListFolder(LoaderTempPath()))
+        if (IsRunLog(name) && std::find(logsBefore.begin(), logsBefore.end(), name) == logsBefore.end())
+            text = ReadFileBytes(LoaderTempPath() + name);
+    EXPECT_NE(text.find("Product started as the desktop user: \"" + Utf8(Target()) + "tarvik.exe\" /app:Demo"),
+              std::string::npos)
+        << text;
 }
 
 // A loader built to run only the vendor's setup: signed by "Brisolt GmbH"

@@ -1,0 +1,47 @@
+#include "DesktopUser.h"
+
+#include "WinError.h"
+
+namespace rvz {
+
+bool IsElevated() noexcept {
+    UniqueHandleKernel token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    return ::GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &size) &&
+           elevation.TokenIsElevated != 0;
+}
+
+DesktopToken DesktopUserToken() {
+    DesktopToken desktop;
+    if (!IsElevated()) {
+        desktop.why = L"the loader does not run elevated";
+        return desktop;
+    }
+    const HWND shell = ::GetShellWindow();
+    DWORD processId = 0;
+    if (!shell || !::GetWindowThreadProcessId(shell, &processId)) {
+        desktop.why = L"no desktop shell runs";
+        return desktop;
+    }
+    const auto failed = [&desktop](const wchar_t* call) {
+        desktop.why = std::wstring(call) + L": " + SystemErrorText(::GetLastError());
+        desktop.token.reset();
+    };
+    const UniqueHandleKernel process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    UniqueHandleKernel shellToken;
+    if (!process) {
+        failed(L"OpenProcess");
+    } else if (!::OpenProcessToken(process.get(), TOKEN_DUPLICATE, shellToken.put())) {
+        failed(L"OpenProcessToken");
+    } else if (!::DuplicateTokenEx(shellToken.get(),
+                                   TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY |
+                                       TOKEN_ADJUST_DEFAULT | TOKEN_ADJUST_SESSIONID,
+                                   nullptr, SecurityImpersonation, TokenPrimary, desktop.token.put())) {
+        failed(L"DuplicateTokenEx");
+    }
+    return desktop;
+}
+
+}  // namespace rvz

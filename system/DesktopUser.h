@@ -1,0 +1,27 @@
+// The user of the desktop: the loader starts the product with that user's
+// rights, never with its own elevated ones.
+#pragma once
+
+#include "Handles.h"
+
+#include <string>
+
+namespace rvz {
+
+// Whether the process runs elevated (with its full administrator token).
+bool IsElevated() noexcept;
+
+// A token to start a program as the desktop's user, or why there is none.
+struct DesktopToken {
+    UniqueHandleKernel token;  // a primary token; none: see why
+    std::wstring why;          // for the log, when there is no token
+};
+
+// The token of the process behind the desktop's shell window (Explorer),
+// duplicated for starting a program with CreateProcessWithTokenW, when the
+// loader runs elevated. None when it does not (its own token is the user's
+// then), when no shell runs, or when a call fails. Never throws but for
+// std::bad_alloc.
+DesktopToken DesktopUserToken();
+
+}  // namespace rvz
