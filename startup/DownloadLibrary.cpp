@@ -1,5 +1,6 @@
 #include "DownloadLibrary.h"
 
+#include "RoadEnd.h"
 #include "Strings.h"
 #include "WinError.h"
 #include "basFiles.h"
@@ -13,15 +14,12 @@ template <typename Fn>
 Fn Export(HMODULE module, const char* name, const std::wstring& path) {
     const Fn function = FunctionOf<Fn>(module, name);
     if (!function)
-        throw MissingLibraryError(ResString(IDS_LIBRARY_EXPORT_MISSING) + L"\r\n\r\n" + path +
-                                  L"\r\n" + FromAnsi(name));
+        throw UserError(kExitLibraryMissing, ResString(IDS_LIBRARY_EXPORT_MISSING) + L"\r\n\r\n" +
+                                                 path + L"\r\n" + FromAnsi(name));
     return function;
 }
 
 }  // namespace
-
-MissingLibraryError::MissingLibraryError(std::wstring message)
-    : std::runtime_error(ToUtf8(message)), message_(std::move(message)) {}
 
 DownloadLibrary::DownloadLibrary(const std::wstring& loaderFolder) {
     const std::wstring path = loaderFolder + kDownloadLibraryName;
@@ -29,7 +27,8 @@ DownloadLibrary::DownloadLibrary(const std::wstring& loaderFolder) {
     module_ = LoadLibraryFromPath(path);
     if (!module_) {
         const std::wstring reason = SystemErrorText(::GetLastError());
-        throw MissingLibraryError(ResString(IDS_LIBRARY_MISSING) + L"\r\n\r\n" + path + L"\r\n" + reason);
+        throw UserError(kExitLibraryMissing,
+                        ResString(IDS_LIBRARY_MISSING) + L"\r\n\r\n" + path + L"\r\n" + reason);
     }
     setOption_ = Export<SetOptionFn>(module_.get(), "rvdl_SetOption", path);
     download_ = Export<DownloadFn>(module_.get(), "rvdl_Download", path);

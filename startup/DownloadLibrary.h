@@ -6,27 +6,17 @@
 
 #include <windows.h>
 
-#include <stdexcept>
 #include <string>
 
 namespace rvz {
 
 constexpr wchar_t kDownloadLibraryName[] = L"RAVoduza_Download.dll";
 
-// The library or one of its functions is missing; the text names it for the user.
-class MissingLibraryError : public std::runtime_error {
-public:
-    explicit MissingLibraryError(std::wstring message);
-    const std::wstring& message() const noexcept { return message_; }
-
-private:
-    std::wstring message_;
-};
-
 class DownloadLibrary {
 public:
     // Loads the library from the loader folder, its own dependencies from the
-    // system folder only. Throws MissingLibraryError.
+    // system folder only. Throws a UserError (kExitLibraryMissing) that
+    // names the file, or the function, that is missing.
     explicit DownloadLibrary(const std::wstring& loaderFolder);
 
     // The library's two functions, results ignored. Texts go over as UTF-16

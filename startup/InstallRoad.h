@@ -1,18 +1,17 @@
-// The install road: work directory, download, setup, install record, product.
+// The road when Tarvik is not installed, step by step: lock, log, library,
+// rights, wizard, work directory, download, check, setup, record, product.
 #pragma once
 
-#include "DownloadLibrary.h"
 #include "ExitCodes.h"
-#include "RunLog.h"
 #include "basInstaller.h"
+
+#include <string>
 
 namespace rvz {
 
-// Downloads the setup into a fresh work directory, runs it with or without
-// the autostart task, removes the work directory and starts the product,
-// noting each step in the log. Returns the outcome; an error in any step is
-// shown as the install error. A new step of the road goes here.
-ExitCode RunInstallRoad(const LoaderConfig& config, const DownloadLibrary& library, bool autostart,
-                        RunLog& log);
+// Takes the road for the configuration; `record` is the install record that
+// start-up read (naming no program). Every end is shown and logged by
+// EndRoad; returns its exit code. A new step of the road goes here.
+ExitCode RunNotInstalledRoad(const LoaderConfig& config, const std::wstring& record);
 
 }  // namespace rvz

@@ -235,6 +235,9 @@ Function FunctionOf(HMODULE module, const char* name) noexcept {
     return reinterpret_cast<Function>(reinterpret_cast<void*>(address));
 }
 
+// The full path of the running program, however long. Throws WinError.
+std::wstring ModulePath();
+
 // True when a file (of any length) exists at the path. Never throws.
 bool FileExists(const std::wstring& path);
 

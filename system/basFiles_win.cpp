@@ -550,6 +550,17 @@ std::vector<WIN32_FIND_DATAW> FindEntries(const std::wstring& pattern) {
     return entries;
 }
 
+std::wstring ModulePath() {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length =
+            ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) ThrowLastError(L"GetModuleFileName");
+        if (length < buffer.size()) return std::wstring(buffer.data(), length);
+        buffer.resize(buffer.size() * 2);  // cut off: try again with more room
+    }
+}
+
 bool FileExists(const std::wstring& path) {
     if (path.empty()) return false;
     WIN32_FILE_ATTRIBUTE_DATA data;

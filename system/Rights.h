@@ -1,5 +1,5 @@
-// The user of the desktop: the loader starts the product with that user's
-// rights, never with its own elevated ones.
+// The loader's rights, and the desktop user's: the loader starts the product
+// with that user's rights, never with its own elevated ones.
 #pragma once
 
 #include "Handles.h"
@@ -10,6 +10,10 @@ namespace rvz {
 
 // Whether the process runs elevated (with its full administrator token).
 bool IsElevated() noexcept;
+
+// Whether the process may change the system time, the right that elevated
+// administrators hold and standard users lack. Asks; changes nothing.
+bool HasAdministratorRights();
 
 // A token to start a program as the desktop's user, or why there is none.
 struct DesktopToken {

@@ -1,6 +1,8 @@
-#include "DesktopUser.h"
+#include "Rights.h"
 
 #include "WinError.h"
+
+#include <vector>
 
 namespace rvz {
 
@@ -11,6 +13,25 @@ bool IsElevated() noexcept {
     DWORD size = 0;
     return ::GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &size) &&
            elevation.TokenIsElevated != 0;
+}
+
+bool HasAdministratorRights() {
+    UniqueHandleKernel token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
+    LUID systemTime;
+    if (!::LookupPrivilegeValueW(nullptr, SE_SYSTEMTIME_NAME, &systemTime)) return false;
+
+    DWORD size = 0;
+    ::GetTokenInformation(token.get(), TokenPrivileges, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size);
+    if (size == 0 || !::GetTokenInformation(token.get(), TokenPrivileges, buffer.data(), size, &size))
+        return false;
+    const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+    for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
+        const LUID& luid = privileges->Privileges[i].Luid;
+        if (luid.LowPart == systemTime.LowPart && luid.HighPart == systemTime.HighPart) return true;
+    }
+    return false;
 }
 
 DesktopToken DesktopUserToken() {
