@@ -65,11 +65,11 @@ endfunction()
 
 # GNU ld keeps a delay-import library's thunk for a function only when the
 # program calls the function by its plain name; a call through __imp_ (as
-# the headers declare user32 and gdi32 functions) would leave its slot
+# the headers declare user32, gdi32 and shell32 functions) would leave its slot
 # empty, and the first call would jump to address 0. So the project's code
 # calls them by plain name; with an ordinary import that costs one jump.
 if(MINGW)
-  add_compile_definitions(_USER32_ _GDI32_)
+  add_compile_definitions(_USER32_ _GDI32_ _SHELL32_)
 endif()
 
 # The delay-import libraries of whichever program links the project's

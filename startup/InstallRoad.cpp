@@ -26,11 +26,11 @@ namespace {
 constexpr wchar_t kSetupFileName[] = L"\\tarvik.exe";
 
 // Log: a new one for this road, telling what it starts from.
-RunLog OpenLog(const LoaderConfig& config, const std::wstring& record) {
+RunLog OpenLog(const LoaderConfig& config, const std::wstring& startsFrom) {
     RunLog log = RunLog::Open(LoaderTempFolder());
     log.Write(L"Loader " + config.modulePath + L", add-on \"" + config.appName + L"\", argument \"" +
               config.gridCommand + L"\"");
-    log.Write(L"Install record: \"" + record + L"\", no program: not installed");
+    log.Write(startsFrom);
     return log;
 }
 
@@ -55,9 +55,17 @@ const wchar_t* AnswerName(WizardAnswer answer) {
     return L"?";
 }
 
-// Wizard: the user's answer.
+// Rights: the road's end when they are missing.
+std::optional<RoadEnd> RightsCheck(RunLog& log) {
+    if (HasAdministratorRights()) return std::nullopt;
+    log.Write(L"No administrator rights");
+    return RoadEnd(kExitNoAdminRights, ResString(IDS_NO_ADMIN_RIGHTS));
+}
+
+// Wizard: the user's answer. Install carries the shield where pressing it
+// asks for rights.
 WizardAnswer AskUser(const LoaderConfig& config, RunLog& log) {
-    const WizardAnswer answer = RunInstallerWizard(config.appName);
+    const WizardAnswer answer = RunInstallerWizard(config.appName, AsksForRightsOnlyToInstall());
     log.Write(std::wstring(L"Wizard: ") + AnswerName(answer));
     return answer;
 }
@@ -145,11 +153,35 @@ RoadEnd StartInstalledProduct(const LoaderConfig& config, RunLog& log) {
     return RoadEnd(kExitProductStarted);
 }
 
-// The install error's one line more, for what the user can mend.
-std::wstring InstallErrorDetail(const std::exception& error) {
+// The end for an error in an install step: the install error, with one
+// line more for what the user can mend.
+RoadEnd InstallErrorEnd(const std::exception& error, RunLog& log) {
+    log.Write(L"Error: " + ErrorText(error));
+    std::wstring detail;
     if (const auto* temp = dynamic_cast<const TempFolderError*>(&error))
-        return L"\r\n" + ResString(IDS_TEMP_FOLDER_UNUSABLE) + L" " + temp->folder();
-    return {};
+        detail = L"\r\n" + ResString(IDS_TEMP_FOLDER_UNUSABLE) + L" " + temp->folder();
+    return RoadEnd(kExitInstallError, ResString(IDS_INSTALL_ERROR) + detail, MB_ICONEXCLAMATION);
+}
+
+// Elevated part: the same loader with administrator rights, asked through
+// the shell (the UAC prompt), given only the autostart choice. Whether it
+// started (a declined prompt starts none), and its exit code.
+struct ElevatedPartRun {
+    bool started = false;
+    DWORD exitCode = 0;
+};
+
+ElevatedPartRun RunElevatedPartFor(const LoaderConfig& config, bool autostart, RunLog& log) {
+    const wchar_t* argument = autostart ? kElevatedPartWithAutostart : kElevatedPartWithoutAutostart;
+    log.Write(std::wstring(L"Elevated part: ") + argument);
+    const UniqueHandleKernel part = StartElevated(config.modulePath, argument);
+    if (!part) {
+        log.Write(L"Elevated part not started: " + SystemErrorText(::GetLastError()));
+        return {};
+    }
+    const DWORD exitCode = WaitForProcess(part.get());
+    log.Write(L"Elevated part ended with exit code " + std::to_wstring(exitCode));
+    return {true, exitCode};
 }
 
 // The steps after the lock and the log. An error before the install is
@@ -158,21 +190,46 @@ RoadEnd TakeRoad(const LoaderConfig& config, RunLog& log) {
     bool installing = false;
     try {
         const DownloadLibrary library = LoadDownloadLibrary(config, log);
-        if (!HasAdministratorRights()) {
-            log.Write(L"No administrator rights");
-            return RoadEnd(kExitNoAdminRights, ResString(IDS_NO_ADMIN_RIGHTS));
+        // Where only the elevated part has rights, it checks them.
+        if (!AsksForRightsOnlyToInstall()) {
+            if (auto missing = RightsCheck(log)) return *missing;
         }
-        const WizardAnswer answer = AskUser(config, log);
-        if (!IsInstall(answer)) return RoadEnd(kExitWizardClosed);
-        installing = true;
-        const bool autostart = answer == WizardAnswer::InstallWithAutostart;
-        if (auto ended = DownloadCheckAndRunSetup(library, autostart, log)) return *ended;
+        // Install: the setup, by this loader or by its elevated part. A
+        // declined prompt says that rights are needed and returns to the wizard.
+        for (;;) {
+            const WizardAnswer answer = AskUser(config, log);
+            if (!IsInstall(answer)) return RoadEnd(kExitWizardClosed);
+            const bool autostart = answer == WizardAnswer::InstallWithAutostart;
+            installing = true;
+            if (!AsksForRightsOnlyToInstall()) {
+                if (auto ended = DownloadCheckAndRunSetup(library, autostart, log)) return *ended;
+                break;
+            }
+            const ElevatedPartRun part = RunElevatedPartFor(config, autostart, log);
+            if (part.started) {
+                // It has shown its messages itself.
+                if (part.exitCode != kExitProductStarted) return RoadEnd(static_cast<ExitCode>(part.exitCode));
+                break;
+            }
+            installing = false;
+            Tell(ResString(IDS_NO_ADMIN_RIGHTS), MB_ICONERROR, log);
+        }
         return StartInstalledProduct(config, log);
     } catch (const std::exception& error) {
-        if (!installing) return UnexpectedEnd(error);
-        log.Write(L"Error: " + ErrorText(error));
-        return RoadEnd(kExitInstallError, ResString(IDS_INSTALL_ERROR) + InstallErrorDetail(error),
-                       MB_ICONEXCLAMATION);
+        return installing ? InstallErrorEnd(error, log) : UnexpectedEnd(error);
+    }
+}
+
+// The elevated part's steps after its lock and log.
+RoadEnd TakeElevatedPart(const LoaderConfig& config, bool autostart, RunLog& log) {
+    try {
+        const DownloadLibrary library = LoadDownloadLibrary(config, log);
+        if (auto missing = RightsCheck(log)) return *missing;
+        if (auto ended = DownloadCheckAndRunSetup(library, autostart, log)) return *ended;
+        // The loader that asked reads the install record and starts Tarvik.
+        return RoadEnd(kExitProductStarted);
+    } catch (const std::exception& error) {
+        return InstallErrorEnd(error, log);
     }
 }
 
@@ -187,8 +244,30 @@ ExitCode RunNotInstalledRoad(const LoaderConfig& config, const std::wstring& rec
     }
     // Before the road's first window, which may be a message box.
     DeclareDpiAwareness();
-    RunLog log = OpenLog(config, record);
+    RunLog log = OpenLog(config, L"Install record: \"" + record + L"\", no program: not installed");
     return EndRoad(TakeRoad(config, log), log);
+}
+
+std::optional<bool> ElevatedPartAutostart(int argc, wchar_t** argv) {
+    if (!AsksForRightsOnlyToInstall() || argc != 2 || !argv || !argv[1]) return std::nullopt;
+    const std::wstring argument = argv[1];
+    if (argument == kElevatedPartWithAutostart) return true;
+    if (argument == kElevatedPartWithoutAutostart) return false;
+    return std::nullopt;
+}
+
+ExitCode RunElevatedPart(const LoaderConfig& config, bool autostart) {
+    // One at a time, whoever started it.
+    const std::optional<RoadLock> lock = RoadLock::TakeForElevatedPart();
+    if (!lock) {
+        BringOtherLoaderToFront();
+        return kExitAnotherLoader;
+    }
+    DeclareDpiAwareness();
+    RunLog log = OpenLog(config, std::wstring(L"Elevated part: install, ") +
+                                     (autostart ? L"start with Windows" : L"do not start with Windows") +
+                                     L"; command line " + ::GetCommandLineW());
+    return EndRoad(TakeElevatedPart(config, autostart, log), log);
 }
 
 }  // namespace rvz

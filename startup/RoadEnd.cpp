@@ -21,14 +21,15 @@ RoadEnd UnexpectedEnd(const std::exception& error) {
     return RoadEnd(user ? user->code() : kExitUnexpectedError, ErrorText(error));
 }
 
+void Tell(const std::wstring& message, UINT icon, RunLog& log) {
+    log.Write(L"Message: " + message);
+    const std::wstring shown =
+        log.Path().empty() ? message : message + L"\r\n\r\n" + ResString(IDS_SEE_LOG) + L" " + log.Path();
+    ::MessageBoxW(nullptr, shown.c_str(), kApplicationTitle, MB_OK | icon);
+}
+
 ExitCode EndRoad(const RoadEnd& end, RunLog& log) {
-    if (!end.message.empty()) {
-        log.Write(L"Message: " + end.message);
-        const std::wstring shown = log.Path().empty()
-                                       ? end.message
-                                       : end.message + L"\r\n\r\n" + ResString(IDS_SEE_LOG) + L" " + log.Path();
-        ::MessageBoxW(nullptr, shown.c_str(), kApplicationTitle, MB_OK | end.icon);
-    }
+    if (!end.message.empty()) Tell(end.message, end.icon, log);
     log.Write(L"Outcome: exit code " + std::to_wstring(end.code));
     return end.code;
 }

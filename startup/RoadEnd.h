@@ -51,6 +51,10 @@ std::wstring ErrorText(const std::exception& error);
 // shown with its description and kExitUnexpectedError.
 RoadEnd UnexpectedEnd(const std::exception& error);
 
+// Shows the message in a box titled "Tarvik Loader" with the icon; with a
+// log, the text ends with a line naming the log, which notes the message.
+void Tell(const std::wstring& message, UINT icon, RunLog& log);
+
 // Shows the end's message, if it has one, in a box titled "Tarvik Loader".
 // With a log, the box's text ends with a line naming the log, and the log
 // notes the message and the outcome. Returns the exit code.

@@ -30,6 +30,10 @@ LoaderConfig ReadLoaderConfig(const std::wstring& modulePath);
 // The address the setup program is downloaded from (fixed per build).
 const wchar_t* DownloadUrl();
 
+// Whether the build asks for administrator rights only to install (its
+// manifest asks for none) rather than at every start (fixed per build).
+bool AsksForRightsOnlyToInstall();
+
 // The install record as written, or the empty text when there is none.
 std::wstring ReadInstallRecord();
 

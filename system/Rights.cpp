@@ -2,6 +2,8 @@
 
 #include "WinError.h"
 
+#include <shellapi.h>
+
 #include <vector>
 
 namespace rvz {
@@ -63,6 +65,20 @@ DesktopToken DesktopUserToken() {
         failed(L"DuplicateTokenEx");
     }
     return desktop;
+}
+
+UniqueHandleKernel StartElevated(const std::wstring& program, const std::wstring& parameters) {
+    SHELLEXECUTEINFOW start{};
+    start.cbSize = sizeof(start);
+    // The process to wait for; no message box of the shell's on a failure.
+    start.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    start.lpVerb = L"runas";
+    start.lpFile = program.c_str();
+    start.lpParameters = parameters.c_str();
+    start.nShow = SW_SHOWNORMAL;
+    if (!::ShellExecuteExW(&start)) return UniqueHandleKernel();
+    if (!start.hProcess) ::SetLastError(ERROR_INVALID_HANDLE);
+    return UniqueHandleKernel(start.hProcess);
 }
 
 }  // namespace rvz

@@ -28,4 +28,9 @@ struct DesktopToken {
 // std::bad_alloc.
 DesktopToken DesktopUserToken();
 
+// Starts the program with the parameters through the shell's "runas" verb,
+// which asks for administrator rights (the UAC prompt); the started process,
+// or none with GetLastError set (ERROR_CANCELLED: the prompt was declined).
+UniqueHandleKernel StartElevated(const std::wstring& program, const std::wstring& parameters);
+
 }  // namespace rvz

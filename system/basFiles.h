@@ -190,6 +190,10 @@ struct RunOptions {
 RunResult RunAndWait(const std::wstring& program, const std::wstring& commandLine,
                      const RunOptions& options = {});
 
+// Waits for the process to end, dispatching window messages meanwhile and
+// using no processor time; its exit code. Never throws.
+DWORD WaitForProcess(HANDLE process) noexcept;
+
 // Starts the program with its window shown normally and returns without
 // waiting. The program is named explicitly, so Windows never picks a program
 // from the command line itself; the command line should begin with the

@@ -483,6 +483,18 @@ RunResult RunAndWait(const std::wstring& program, const std::wstring& commandLin
     return result;
 }
 
+DWORD WaitForProcess(HANDLE process) noexcept {
+    DWORD exitCode = 0;
+    try {
+        DispatchingWait wait;
+        wait.For(process, INFINITE);
+    } catch (...) {
+        // Only the wait's own bookkeeping could throw: the process is asked below.
+    }
+    ::GetExitCodeProcess(process, &exitCode);
+    return exitCode;
+}
+
 void StartProgram(const std::wstring& program, const std::wstring& commandLine, HANDLE token) {
     if (!token) {
         ProcessHandles started;  // not kept: the program runs on its own

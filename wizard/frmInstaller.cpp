@@ -147,6 +147,10 @@ struct Label {
     }
 };
 
+// BCM_SETSHIELD (BCM_FIRST + 0x000C), which mingw-w64's headers give only
+// where NTDDI_VERSION names Vista or later.
+constexpr UINT kSetShield = 0x160C;
+
 class FrmInstaller : public BaseWindow<FrmInstaller> {
 public:
     // Creates the window and its controls as designed, still hidden.
@@ -155,6 +159,8 @@ public:
     void Form_Load();
     // Centres the window on the screen, shows it and focuses cmdInstall.
     void Show();
+    // Puts the shield on cmdInstall: pressing it asks for administrator rights.
+    void ShowShield() const { ::SendMessageW(cmdInstall_.hwnd, kSetShield, 0, TRUE); }
     // Runs the window's messages until the user has answered.
     WizardAnswer RunUntilAnswered();
 
@@ -445,9 +451,10 @@ void FrmInstaller::cmdCancel_Click() {
 
 }  // namespace
 
-WizardAnswer RunInstallerWizard(const std::wstring& appName) {
+WizardAnswer RunInstallerWizard(const std::wstring& appName, bool shield) {
     FrmInstaller form(appName);
     form.Form_Load();
+    if (shield) form.ShowShield();
     form.Show();
     return form.RunUntilAnswered();
 }

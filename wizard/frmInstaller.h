@@ -22,10 +22,11 @@ inline bool IsInstall(WizardAnswer answer) {
 }
 
 // Creates the wizard for the add-on's name, shows it centred without owner,
-// and runs its message loop until the user has answered. It lays out for the
+// and runs its message loop until the user has answered. With `shield`,
+// Install carries the shield that says it asks for administrator rights. It lays out for the
 // window's DPI; the process declares its DPI awareness before (the road does). Install hides the
 // window before this returns. Throws when the window cannot be made, or what
 // one of its message handlers threw.
-WizardAnswer RunInstallerWizard(const std::wstring& appName);
+WizardAnswer RunInstallerWizard(const std::wstring& appName, bool shield = false);
 
 }  // namespace rvz

@@ -350,6 +350,57 @@ TEST_F(Install, CancelAnsweredNoLeavesTheWizardUsable) {
     EXPECT_EQ(ProductStarts().size(), 1u);
 }
 
+// A build that asks for rights only to install: Install starts the same
+// loader elevated with one argument, the autostart choice; that part does
+// the setup, and the loader that asked starts Tarvik. An elevated part that
+// cannot be started (a declined prompt; Wine asks none, so here the loader's
+// file is away for a moment) says that rights are needed and returns to the
+// wizard. Once installed, nothing is asked for.
+TEST_F(Install, ABuildThatAsksForRightsOnlyToInstall) {
+    run.UseLoader(L"tests\\installdist\\RAVoduza.exe");
+    const auto logsBefore = ListFolder(LoaderTempPath());
+    HWND wizard = StartLoader();
+    const std::wstring away = run.loaderPath() + L".away";
+    ASSERT_TRUE(::MoveFileW(run.loaderPath().c_str(), away.c_str()));
+    PressButton(wizard, IDOK);
+    const MessageBoxSeen box = WaitForMessageBox(run.process().id());
+    EXPECT_EQ(SplitRoadMessage(box.text).message,
+              GermanInterface() ? L"Sie ben\u00f6tigen Administrator-Rechte um diese Anwendung zu installieren!"
+                                : L"You need administrator privileges to install this application!");
+    ASSERT_TRUE(::MoveFileW(away.c_str(), run.loaderPath().c_str()));
+    PressButton(box.window, IDOK);
+    ASSERT_TRUE(WaitUntil([&] { return !::IsWindow(box.window); }));
+    wizard = WaitForWindow(run.process().id());
+    ASSERT_NE(wizard, nullptr) << "the wizard did not come back";
+    PressButton(wizard, IDOK);
+    EXPECT_EQ(WaitForEnd(), 0u);
+
+    EXPECT_EQ(ReadLines(SetupLog()),
+              std::vector<std::string>{"\"" + Utf8(WorkDirectoryOfSetup()) + "\\tarvik.exe\" /silent /norestart /mergetasks=autostart"});
+    WaitUntil([&] { return !ProductStarts().empty(); });
+    EXPECT_EQ(ProductStarts(), std::vector<std::string>{"\"" + Utf8(Target()) + "tarvik.exe\" /app:Demo"});
+    // Two logs: the loader's, and its elevated part's, started with its one argument.
+    std::string elevated;
+    for (const std::wstring& name : ListFolder(LoaderTempPath()))
+        if (IsRunLog(name) && std::find(logsBefore.begin(), logsBefore.end(), name) == logsBefore.end()) {
+            const std::string text = ReadFileBytes(LoaderTempPath() + name);
+            if (text.find("Elevated part: install") != std::string::npos) elevated = text;
+        }
+    EXPECT_NE(elevated.find("\"" + Utf8(run.loaderPath()) + "\" /elevated-install:autostart"), std::string::npos)
+        << elevated;
+    EXPECT_NE(elevated.find("Setup ended with exit code 0"), std::string::npos) << elevated;
+
+    // Installed: started again, it starts Tarvik and asks for nothing.
+    const auto logsInstalled = ListFolder(LoaderTempPath());
+    Process& again = run.Start();
+    ASSERT_TRUE(again.Wait());
+    EXPECT_EQ(again.ExitCode(), 0u);
+    WaitUntil([&] { return ProductStarts().size() == 2; });
+    EXPECT_EQ(ProductStarts().size(), 2u);
+    EXPECT_EQ(ListFolder(LoaderTempPath()), logsInstalled) << "an elevated part ran";
+    ExpectNoWorkDirectoryLeft();
+}
+
 // A folder's files and folders, each with its bytes and attributes.
 std::map<std::wstring, std::pair<std::string, DWORD>> Snapshot(const std::wstring& folder) {
     std::map<std::wstring, std::pair<std::string, DWORD>> files;

@@ -106,6 +106,21 @@ TEST_F(LoaderResources, ManifestAsksForAdministratorRightsAndNothingElse) {
         EXPECT_EQ(manifest.find(absent), std::string::npos) << absent;
 }
 
+// A build that asks for rights only to install: the same manifest, asking
+// for none, so that starting the installed product shows no prompt.
+TEST(LoaderResourcesOfTheInstallOnlyBuild, ManifestAsksForNoRights) {
+    const rvz::UniqueModule module = LoadAsData(BuildFolder() + L"tests\\installdist\\RAVoduza.exe");
+    ASSERT_TRUE(module);
+    HRSRC found = ::FindResourceExW(module.get(), MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1), kEnglish);
+    ASSERT_TRUE(found);
+    const auto* data = static_cast<const char*>(::LockResource(::LoadResource(module.get(), found)));
+    const std::string manifest(data, ::SizeofResource(module.get(), found));
+    std::string expected = SourceFile(L"RAVoduza.manifest");
+    const std::string asked = "requireAdministrator";
+    expected.replace(expected.find(asked), asked.size(), "asInvoker");
+    EXPECT_EQ(manifest, expected);
+}
+
 // One node of a version record: length, value length, type, key, value and
 // children, each aligned to four bytes from the start of the record.
 struct VersionNode {
