@@ -3,6 +3,7 @@
 #include "CredentialsPrompt.h"
 #include "DialogIds.h"
 #include "Display.h"
+#include "RAVoduza_Download.h"
 #include "basFiles.h"
 
 #include <commctrl.h>
@@ -189,7 +190,7 @@ bool DownloadDialog::Create() {
     WNDCLASSEXW windowClass{};
     windowClass.hInstance = module;
     windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.lpszClassName = kDialogClass;
+    windowClass.lpszClassName = RVDL_DIALOG_CLASS;
     Register(windowClass);
 
     // Unowned, the dialog is the only window the user sees: give it a

@@ -1,6 +1,6 @@
 #include "RoadLock.h"
 
-#include "DialogIds.h"
+#include "RAVoduza_Download.h"
 #include "WinError.h"
 #include "frmInstaller.h"
 
@@ -13,7 +13,7 @@ namespace {
 // Per session: the loader runs elevated in the user's session.
 constexpr wchar_t kMutexName[] = L"Local\\RAVoduza.InstallRoad";
 // The windows a loader shows on its road, by their class names.
-constexpr const wchar_t* kRoadWindowClasses[] = {kWizardClassName, rvdl::kDialogClass};
+constexpr const wchar_t* kRoadWindowClasses[] = {kWizardClassName, RVDL_DIALOG_CLASS};
 
 }  // namespace
 
