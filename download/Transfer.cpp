@@ -49,16 +49,7 @@ std::optional<std::wstring> QueryHeader(HINTERNET request, DWORD info) {
 
 // WinINet describes its own errors; the system describes the rest.
 std::wstring ErrorText(DWORD code) {
-    wchar_t* buffer = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE |
-            FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        ::GetModuleHandleW(L"wininet.dll"), code, 0, reinterpret_cast<wchar_t*>(&buffer), 0,
-        nullptr);
-    const rvz::UniqueLocal owned(buffer);
-    std::wstring text(buffer ? buffer : L"", length);
-    while (!text.empty() && static_cast<unsigned>(text.back()) <= L' ') text.pop_back();
-    return text.empty() ? rvz::SystemErrorText(code) : text;
+    return rvz::SystemErrorText(code, ::GetModuleHandleW(L"wininet.dll"));
 }
 
 // The Windows this runs on, as RtlGetVersion tells it: GetVersionEx reports
