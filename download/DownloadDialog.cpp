@@ -208,9 +208,8 @@ bool DownloadDialog::Create() {
     SetText(kCancelId, texts_.Get(TextId::Cancel));
     Place();
 
-    wchar_t program[MAX_PATH];
-    if (::GetModuleFileNameW(nullptr, program, MAX_PATH) &&
-        ::ExtractIconExW(program, 0, bigIcon_.put(), smallIcon_.put(), 1) > 0) {
+    const std::optional<std::wstring> program = rvz::ModuleFileName(nullptr);
+    if (program && ::ExtractIconExW(program->c_str(), 0, bigIcon_.put(), smallIcon_.put(), 1) > 0) {
         ::SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
         ::SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
     }

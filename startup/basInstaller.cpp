@@ -79,14 +79,9 @@ std::optional<ProductStart> InstalledProduct(const std::wstring& command) {
 }
 
 std::wstring ModulePath() {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD length =
-            ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) ThrowLastError(L"GetModuleFileName");
-        if (length < buffer.size()) return std::wstring(buffer.data(), length);
-        buffer.resize(buffer.size() * 2);  // cut off: try again with more room
-    }
+    const std::optional<std::wstring> path = ModuleFileName(nullptr);
+    if (!path) ThrowLastError(L"GetModuleFileName");
+    return *path;
 }
 
 bool HasAdministratorRights() {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -213,6 +214,10 @@ void RestrictDllSearch(HMODULE provider) noexcept;
 // The system folder without a trailing backslash; empty when Windows does
 // not say (as good as never).
 std::wstring SystemFolder() noexcept;
+
+// The full path of the module's file (null: the program's), however long;
+// nothing, with GetLastError set, when Windows does not say.
+std::optional<std::wstring> ModuleFileName(HMODULE module);
 
 // Loads a DLL by its full path. Its own imports come from the system folder
 // only, where Windows has the search flags for that (LOAD_LIBRARY_SEARCH_*,

@@ -1,9 +1,12 @@
 // Path parts and text routines; portable, so they run natively too.
 #include "CommandLines.h"
+#include "GrowingRead.h"
 #include "basFiles.h"
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
+#include <optional>
 #include <set>
 #include <stdexcept>
 
@@ -48,6 +51,57 @@ TEST(CutRight, DropsCharactersFromTheEnd) {
     EXPECT_EQ(CutRight(L"abc", -1), L"abc");
     EXPECT_THROW(CutRight(L"abc", 4), std::invalid_argument);
     EXPECT_THROW(CutRight(L"", 1), std::invalid_argument);
+}
+
+// A function that holds a text and writes it, with its NUL, into a buffer
+// that has room, as Windows' functions do. Cut off, it writes what fits
+// without a NUL. What it reports, as ReadGrowing's callers pass it on:
+enum class Reports {
+    Room,         // the room it needs, fitting or not (ExpandEnvironmentStrings)
+    NothingMore,  // success only; cut off, twice the size (GetModuleFileName)
+    Failure,      // fails at once
+    NeverEnough,  // asks for twice the room every time
+};
+
+TEST(ReadGrowing, ReadsTheWholeTextWhateverItsLength) {
+    const std::wstring path(32767, L'p');  // the longest path Windows has
+    const struct {
+        std::wstring text;
+        Reports reports;
+        size_t firstSize;
+        std::optional<std::wstring> read;
+        int calls;
+    } rows[] = {
+        {L"abc", Reports::Room, 4, L"abc", 1},  // exactly the room with its NUL
+        {L"abcd", Reports::Room, 4, L"abcd", 2},
+        {L"", Reports::Room, 0, L"", 1},
+        {L"abc", Reports::NothingMore, 3, L"abc", 2},
+        {path, Reports::Room, 260, path, 2},
+        {path, Reports::NothingMore, 260, path, 8},
+        {std::wstring(kLongestGrowingRead, L'x'), Reports::Room, 260, std::nullopt, 1},
+        {L"abc", Reports::Failure, 260, std::nullopt, 1},
+        {L"abc", Reports::NeverEnough, 260, std::nullopt, 8},
+    };
+    for (const auto& row : rows) {
+        int calls = 0;
+        const std::optional<std::wstring> read = ReadGrowing(
+            [&](wchar_t* buffer, size_t size) -> size_t {
+                ++calls;
+                const size_t length = row.text.size();
+                const bool fits = length < size;
+                std::wmemcpy(buffer, row.text.c_str(), fits ? length + 1 : size);
+                switch (row.reports) {
+                    case Reports::Room: return length + 1;
+                    case Reports::NothingMore: return fits ? size : size * 2;
+                    case Reports::Failure: return 0;
+                    case Reports::NeverEnough: return size * 2;
+                }
+                return 0;
+            },
+            row.firstSize);
+        EXPECT_EQ(read, row.read) << row.text.size() << " characters, first size " << row.firstSize;
+        EXPECT_EQ(calls, row.calls) << row.text.size() << " characters, first size " << row.firstSize;
+    }
 }
 
 TEST(Trim, RemovesOnlyOuterBlanks) {
