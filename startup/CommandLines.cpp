@@ -1,18 +1,14 @@
 #include "CommandLines.h"
 
+#include "AsciiText.h"
+
 namespace rvz {
 
 namespace {
 
 // Whether ".exe", in any case, stands at the position.
 bool IsExeAt(const std::wstring& text, size_t at) {
-    static const wchar_t kExe[] = L".exe";
-    for (size_t i = 0; i < 4; ++i) {
-        wchar_t c = text[at + i];
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-        if (c != kExe[i]) return false;
-    }
-    return true;
+    return EqualsAsciiNoCase(std::wstring_view(text).substr(at, 4), L".exe");
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 // Path parts and text routines; portable, so they run natively too.
+#include "AsciiText.h"
 #include "CommandLines.h"
 #include "GrowingRead.h"
 #include "basFiles.h"
@@ -6,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cwchar>
+#include <limits>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -101,6 +103,63 @@ TEST(ReadGrowing, ReadsTheWholeTextWhateverItsLength) {
             row.firstSize);
         EXPECT_EQ(read, row.read) << row.text.size() << " characters, first size " << row.firstSize;
         EXPECT_EQ(calls, row.calls) << row.text.size() << " characters, first size " << row.firstSize;
+    }
+}
+
+// Protocol words, extensions, option names and hex fold A-Z only, in any
+// locale; no other letter is folded.
+TEST(AsciiNoCase, FoldsOnlyAToZ) {
+    const struct {
+        std::wstring text;
+        std::wstring other;
+        bool equal;
+        bool startsWith;
+    } rows[] = {
+        {L"HTTPS://host", L"https://", false, true},
+        {L"LocalHost", L"localhost", true, true},
+        {L"tarvik.EXE", L"tarvik.exe", true, true},
+        {L"@[`{", L"`{@[", false, false},  // the neighbours of A-Z and a-z stay apart
+        {L"\u00c4", L"\u00e4", false, false},  // letters beyond ASCII are not folded
+        {L"\u0130", L"i", false, false},
+        {L"http", L"https://", false, false},
+        {L"", L"", true, true},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(EqualsAsciiNoCase(row.text, row.other), row.equal) << row.other.size();
+        EXPECT_EQ(StartsWithAsciiNoCase(row.text, row.other), row.startsWith) << row.other.size();
+    }
+    EXPECT_TRUE(EqualsAsciiNoCase("0A1B2C3D4E5F", "0a1b2c3d4e5f"));
+    EXPECT_FALSE(EqualsAsciiNoCase("title", "titles"));
+}
+
+TEST(ParseDecimal, DigitsOnlyUpToTheLargestValue) {
+    constexpr uint64_t kAny = std::numeric_limits<uint64_t>::max();
+    const struct {
+        std::wstring text;
+        uint64_t largest;
+        bool decimal;
+        std::optional<uint64_t> value;
+    } rows[] = {
+        {L"0", kAny, true, 0},
+        {L"0042", kAny, true, 42},
+        {L"18446744073709551615", kAny, true, kAny},
+        {L"18446744073709551616", kAny, true, std::nullopt},
+        {L"99999999999999999999999", kAny, true, std::nullopt},
+        {L"2147483647", 2147483647, true, 2147483647},
+        {L"2147483648", 2147483647, true, std::nullopt},
+        {L"7", 5, true, std::nullopt},
+        {L"5", 5, true, 5},
+        {L"", kAny, false, std::nullopt},
+        {L"-1", kAny, false, std::nullopt},
+        {L"+1", kAny, false, std::nullopt},
+        {L" 1", kAny, false, std::nullopt},
+        {L"1 ", kAny, false, std::nullopt},
+        {L"12a", kAny, false, std::nullopt},
+        {L"\u0661", kAny, false, std::nullopt},  // an Arabic-Indic one is no digit here
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(ParseDecimal(row.text, row.largest), row.value) << row.text.size();
+        EXPECT_EQ(IsDecimal(row.text), row.decimal) << row.text.size();
     }
 }
 
