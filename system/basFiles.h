@@ -1,7 +1,6 @@
 // Paths, files, the work directory and started processes.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,10 +8,6 @@
 namespace rvz {
 
 // --- Text and path routines (portable) ---
-
-// The text without its last `count` characters; the whole text for a count
-// of 0 or less. Throws std::invalid_argument when count exceeds the length.
-std::wstring CutRight(const std::wstring& text, std::int16_t count);
 
 // The text without leading and trailing blanks (space characters only).
 std::wstring Trim(const std::wstring& text);

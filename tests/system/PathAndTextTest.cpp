@@ -46,15 +46,6 @@ TEST(PathParts, BackslashBeyondTheLongestPathOverflows) {
     EXPECT_THROW(GetFileNamePart(tooLong), std::overflow_error);
 }
 
-TEST(CutRight, DropsCharactersFromTheEnd) {
-    EXPECT_EQ(CutRight(L"abc", 1), L"ab");
-    EXPECT_EQ(CutRight(L"abc", 3), L"");
-    EXPECT_EQ(CutRight(L"abc", 0), L"abc");
-    EXPECT_EQ(CutRight(L"abc", -1), L"abc");
-    EXPECT_THROW(CutRight(L"abc", 4), std::invalid_argument);
-    EXPECT_THROW(CutRight(L"", 1), std::invalid_argument);
-}
-
 // A function that holds a text and writes it, with its NUL, into a buffer
 // that has room, as Windows' functions do. Cut off, it writes what fits
 // without a NUL. What it reports, as ReadGrowing's callers pass it on:
