@@ -162,23 +162,23 @@ TEST(Trim, RemovesOnlyOuterBlanks) {
 }
 
 TEST(ProductCommandLine, PositionBlankCommand) {
-    EXPECT_EQ(ProductCommandLine(L"C:\\Apps\\Tarvik\\tarvik.exe", L"/app:Demo", true),
+    EXPECT_EQ(ProductCommandLine(L"C:\\Apps\\Tarvik\\tarvik.exe", L"/app:Demo"),
               L"C:\\Apps\\Tarvik\\tarvik.exe /app:Demo");
     // An empty command still gets its blank.
-    EXPECT_EQ(ProductCommandLine(L"C:\\Apps\\Tarvik\\tarvik.exe", L"", true),
+    EXPECT_EQ(ProductCommandLine(L"C:\\Apps\\Tarvik\\tarvik.exe", L""),
               L"C:\\Apps\\Tarvik\\tarvik.exe ");
 }
 
 TEST(ProductCommandLine, ExistingProgramWithBlanksIsQuoted) {
-    EXPECT_EQ(ProductCommandLine(L"C:\\Program Files\\Tarvik App\\tarvik.exe", L"/app:Demo", true),
+    EXPECT_EQ(ProductCommandLine(L"C:\\Program Files\\Tarvik App\\tarvik.exe", L"/app:Demo"),
               L"\"C:\\Program Files\\Tarvik App\\tarvik.exe\" /app:Demo");
 }
 
-TEST(ProductCommandLine, QuotedOrFullCommandLinePositionsStayAsWritten) {
-    EXPECT_EQ(ProductCommandLine(L"\"C:\\Program Files\\T\\t.exe\"", L"/a", true),
+TEST(ProductCommandLine, QuotedPositionsStayAsWritten) {
+    EXPECT_EQ(ProductCommandLine(L"\"C:\\Program Files\\T\\t.exe\"", L"/a"),
               L"\"C:\\Program Files\\T\\t.exe\" /a");
-    // Not a file: the setup wrote a command line with arguments of its own.
-    EXPECT_EQ(ProductCommandLine(L"C:\\T\\t.exe /portable", L"/a", false), L"C:\\T\\t.exe /portable /a");
+    EXPECT_EQ(ProductCommandLine(L"\"C:\\Program Files\\T\\t.exe\" /portable", L"/a"),
+              L"\"C:\\Program Files\\T\\t.exe\" /portable /a");
 }
 
 // The program part of an install record is worked out from the files that
