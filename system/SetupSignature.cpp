@@ -130,15 +130,15 @@ SignatureVerdict CheckPublisher(const std::wstring& file,
     const HWND noUser = static_cast<HWND>(INVALID_HANDLE_VALUE);
 
     SignatureVerdict verdict;
-    verdict.status = api.WinVerifyTrust(noUser, &action, &data);
+    const LONG status = api.WinVerifyTrust(noUser, &action, &data);
     const DWORD lastError = ::GetLastError();
     const ScopeExit close([&] {
         data.dwStateAction = WTD_STATEACTION_CLOSE;
         api.WinVerifyTrust(noUser, &action, &data);
     });
-    if (verdict.status != 0) {
-        verdict.result = MeansUnsigned(verdict.status, lastError) ? SignatureResult::Unsigned
-                                                                  : SignatureResult::Damaged;
+    if (status != 0) {
+        verdict.result = MeansUnsigned(status, lastError) ? SignatureResult::Unsigned
+                                                          : SignatureResult::Damaged;
         return verdict;
     }
 
