@@ -1,10 +1,9 @@
-// The download dialog's window class and control identifiers, which tests
-// and accessibility tools use to find its parts.
+// The download dialog's control identifiers, which tests and accessibility
+// tools use to find its parts; its window class is public
+// (RAVoduza_Download.h).
 #pragma once
 
 namespace rvdl {
-
-constexpr wchar_t kDialogClass[] = L"RAVoduzaDownloadDialog";
 
 enum ControlId : int {
     kCancelId = 2,  // IDCANCEL: Esc and the close box press it too

@@ -3,6 +3,7 @@
 #include "CredentialsPrompt.h"
 #include "DialogIds.h"
 #include "Display.h"
+#include "RAVoduza_Download.h"
 #include "basFiles.h"
 
 #include <commctrl.h>
@@ -189,7 +190,7 @@ bool DownloadDialog::Create() {
     WNDCLASSEXW windowClass{};
     windowClass.hInstance = module;
     windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.lpszClassName = kDialogClass;
+    windowClass.lpszClassName = RVDL_DIALOG_CLASS;
     Register(windowClass);
 
     // Unowned, the dialog is the only window the user sees: give it a
@@ -207,9 +208,8 @@ bool DownloadDialog::Create() {
     SetText(kCancelId, texts_.Get(TextId::Cancel));
     Place();
 
-    wchar_t program[MAX_PATH];
-    if (::GetModuleFileNameW(nullptr, program, MAX_PATH) &&
-        ::ExtractIconExW(program, 0, bigIcon_.put(), smallIcon_.put(), 1) > 0) {
+    const std::optional<std::wstring> program = rvz::ModuleFileName(nullptr);
+    if (program && ::ExtractIconExW(program->c_str(), 0, bigIcon_.put(), smallIcon_.put(), 1) > 0) {
         ::SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
         ::SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
     }

@@ -1,6 +1,8 @@
-// The library's entry points: each function in a UTF-16 form and, for
-// callers that know only ANSI, in the system's ANSI code page. The options
-// are kept for the life of the process.
+// The library's entry points, as RAVoduza_Download.h declares them: each
+// function in a UTF-16 form and, for callers that know only ANSI, in the
+// system's ANSI code page. The options are kept for the life of the process.
+#include "RAVoduza_Download.h"
+
 #include "DownloadDialog.h"
 #include "Handles.h"
 #include "LanguageFile.h"
@@ -11,6 +13,7 @@
 
 #include <optional>
 #include <string>
+#include <type_traits>
 
 namespace {
 
@@ -75,6 +78,12 @@ std::wstring Same(const wchar_t* text) { return text; }
 std::wstring FromAnsi(const char* text) { return rvz::FromAnsi(text); }
 
 }  // namespace
+
+// Callers load the functions by name into the header's pointer types.
+static_assert(std::is_same_v<decltype(&rvdl_SetOption), rvdl_SetOptionProc> &&
+              std::is_same_v<decltype(&rvdl_SetOptionW), rvdl_SetOptionWProc> &&
+              std::is_same_v<decltype(&rvdl_Download), rvdl_DownloadProc> &&
+              std::is_same_v<decltype(&rvdl_DownloadW), rvdl_DownloadWProc>);
 
 // Nothing may escape into a caller that knows no C++: any exception is a 0.
 extern "C" int __stdcall rvdl_SetOptionW(const wchar_t* option, const wchar_t* value) {

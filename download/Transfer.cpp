@@ -2,6 +2,7 @@
 #define _CRT_RAND_S
 #include "Transfer.h"
 
+#include "GrowingRead.h"
 #include "Handles.h"
 #include "WinError.h"
 #include "basFiles.h"
@@ -15,7 +16,6 @@
 #include <functional>
 #include <memory>
 #include <new>
-#include <vector>
 
 namespace rvdl {
 
@@ -28,17 +28,17 @@ constexpr DWORD kChunkBytes = kLargestReadBytes;
 
 constexpr wchar_t kUserAgent[] = L"RAVoduza/1.0";
 
-// A text that a WinINet query fills, in a buffer grown until it fits. The
-// text ends at its NUL: what the queries report back as its length is in
-// bytes for some and in characters for others.
+// A text that a WinINet query fills, however long. The text ends at its NUL:
+// what the queries report back as its length is in bytes for some and in
+// characters for others. The buffer's last character stays out of their
+// reach, so that a NUL always ends the text.
 std::optional<std::wstring> QueryGrowing(const std::function<BOOL(void*, DWORD*)>& query) {
-    std::vector<wchar_t> buffer(256);
-    for (;;) {
-        DWORD bytes = static_cast<DWORD>((buffer.size() - 1) * sizeof(wchar_t));
-        if (query(buffer.data(), &bytes)) return std::wstring(buffer.data());
-        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::nullopt;
-        buffer.assign(bytes / sizeof(wchar_t) + 2, L'\0');
-    }
+    return rvz::ReadGrowing([&](wchar_t* buffer, size_t size) -> size_t {
+        DWORD bytes = static_cast<DWORD>((size - 1) * sizeof(wchar_t));
+        if (query(buffer, &bytes)) return size;
+        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return 0;
+        return bytes / sizeof(wchar_t) + 2;  // the room asked for, rounded up, and the NUL
+    }, 256);
 }
 
 std::optional<std::wstring> QueryHeader(HINTERNET request, DWORD info) {
@@ -49,16 +49,7 @@ std::optional<std::wstring> QueryHeader(HINTERNET request, DWORD info) {
 
 // WinINet describes its own errors; the system describes the rest.
 std::wstring ErrorText(DWORD code) {
-    wchar_t* buffer = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE |
-            FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        ::GetModuleHandleW(L"wininet.dll"), code, 0, reinterpret_cast<wchar_t*>(&buffer), 0,
-        nullptr);
-    const rvz::UniqueLocal owned(buffer);
-    std::wstring text(buffer ? buffer : L"", length);
-    while (!text.empty() && static_cast<unsigned>(text.back()) <= L' ') text.pop_back();
-    return text.empty() ? rvz::SystemErrorText(code) : text;
+    return rvz::SystemErrorText(code, ::GetModuleHandleW(L"wininet.dll"));
 }
 
 // The Windows this runs on, as RtlGetVersion tells it: GetVersionEx reports
@@ -102,9 +93,14 @@ double RandomFraction() {
 
 // The volume that holds a path ("C:\\"), or the path's folder when that fails.
 std::wstring VolumeOf(const std::wstring& path) {
-    wchar_t volume[MAX_PATH];
-    if (::GetVolumePathNameW(path.c_str(), volume, MAX_PATH)) return volume;
-    return rvz::GetDirectoryPart(path);
+    const auto volume = rvz::ReadGrowing([&](wchar_t* buffer, size_t size) -> size_t {
+        if (::GetVolumePathNameW(path.c_str(), buffer, static_cast<DWORD>(size))) return size;
+        // Too small a buffer is a path too long for it; it does not say what it needs.
+        const DWORD error = ::GetLastError();
+        const bool cutOff = error == ERROR_FILENAME_EXCED_RANGE || error == ERROR_INSUFFICIENT_BUFFER;
+        return cutOff ? size * 2 : 0;
+    });
+    return volume ? *volume : rvz::GetDirectoryPart(path);
 }
 
 }  // namespace
@@ -727,6 +723,7 @@ Transfer::Transfer(const std::wstring& url, const std::wstring& target, uint32_t
     // Beside the target, so that the final rename stays on one volume.
     std::wstring folder = rvz::GetDirectoryPart(target);
     if (folder.empty()) folder = L".";
+    // GetTempFileName takes no size: it writes up to MAX_PATH characters.
     wchar_t temp[MAX_PATH];
     if (!::GetTempFileNameW(folder.c_str(), L"rvd", 0, temp)) {
         shared_->AbandonWith(ErrorFailure(Failure::Write, ::GetLastError()));

@@ -1,5 +1,6 @@
 #include "TransferRules.h"
 
+#include "AsciiText.h"
 #include "Progress.h"
 
 #include <algorithm>
@@ -34,34 +35,21 @@ enum WinInetError : uint32_t {
     kSecCertRevoked = 12170,
 };
 
-bool IsDigits(std::wstring_view text) {
-    if (text.empty() || text.size() > 19) return false;
-    for (wchar_t c : text)
-        if (c < L'0' || c > L'9') return false;
-    return true;
-}
+using rvz::EqualsAsciiNoCase;
+using rvz::StartsWithAsciiNoCase;
 
-uint64_t ToNumber(std::wstring_view digits) {
-    uint64_t value = 0;
-    for (wchar_t c : digits) value = value * 10 + static_cast<uint64_t>(c - L'0');
-    return value;
+// The largest number of nineteen digits: far beyond any file, and sums of
+// two such numbers still fit in 64 bits.
+constexpr uint64_t kLargestNumber = 9'999'999'999'999'999'999u;
+
+std::optional<uint64_t> Number(std::wstring_view digits) {
+    return rvz::ParseDecimal(digits, kLargestNumber);
 }
 
 std::wstring_view Trim(std::wstring_view text) {
     while (!text.empty() && std::iswspace(text.front())) text.remove_prefix(1);
     while (!text.empty() && std::iswspace(text.back())) text.remove_suffix(1);
     return text;
-}
-
-bool StartsWithNoCase(std::wstring_view text, std::wstring_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (std::towlower(text[i]) != std::towlower(prefix[i])) return false;
-    return true;
-}
-
-bool EqualsNoCase(std::wstring_view text, std::wstring_view other) {
-    return text.size() == other.size() && StartsWithNoCase(text, other);
 }
 
 // Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
@@ -104,13 +92,11 @@ std::optional<unsigned> MonthNumber(std::wstring_view word) {
 // "08:49:37" as seconds of the day.
 std::optional<int64_t> TimeOfDay(std::wstring_view word) {
     if (word.size() != 8 || word[2] != L':' || word[5] != L':') return std::nullopt;
-    const std::wstring_view parts[] = {word.substr(0, 2), word.substr(3, 2), word.substr(6, 2)};
-    for (const std::wstring_view part : parts)
-        if (!IsDigits(part)) return std::nullopt;
-    const uint64_t hours = ToNumber(parts[0]), minutes = ToNumber(parts[1]),
-                   seconds = ToNumber(parts[2]);
-    if (hours > 23 || minutes > 59 || seconds > 60) return std::nullopt;
-    return static_cast<int64_t>(hours * 3600 + minutes * 60 + seconds);
+    const auto hours = Number(word.substr(0, 2)), minutes = Number(word.substr(3, 2)),
+               seconds = Number(word.substr(6, 2));
+    if (!hours || !minutes || !seconds || *hours > 23 || *minutes > 59 || *seconds > 60)
+        return std::nullopt;
+    return static_cast<int64_t>(*hours * 3600 + *minutes * 60 + *seconds);
 }
 
 }  // namespace
@@ -163,28 +149,28 @@ std::optional<ContentRange> ParseContentRange(std::wstring_view header) {
     const std::wstring_view first = header.substr(0, dash);
     const std::wstring_view last = header.substr(dash + 1, slash - dash - 1);
     const std::wstring_view total = header.substr(slash + 1);
-    if (!IsDigits(first) || !IsDigits(last)) return std::nullopt;
+    const std::optional<uint64_t> firstNumber = Number(first), lastNumber = Number(last);
+    if (!firstNumber || !lastNumber) return std::nullopt;
     ContentRange range;
-    range.first = ToNumber(first);
-    range.last = ToNumber(last);
+    range.first = *firstNumber;
+    range.last = *lastNumber;
     if (range.last < range.first) return std::nullopt;
     if (total != L"*") {
-        if (!IsDigits(total) || ToNumber(total) <= range.last) return std::nullopt;
-        range.total = ToNumber(total);
+        const std::optional<uint64_t> totalNumber = Number(total);
+        if (!totalNumber || *totalNumber <= range.last) return std::nullopt;
+        range.total = *totalNumber;
     }
     return range;
 }
 
 std::optional<uint64_t> ParseLength(std::wstring_view text) {
-    text = Trim(text);
-    if (!IsDigits(text)) return std::nullopt;
-    return ToNumber(text);
+    return Number(Trim(text));
 }
 
 RedirectVerdict JudgeRedirect(std::wstring_view from, std::wstring_view to, int redirectsDone) {
-    const bool toSecure = StartsWithNoCase(to, L"https://");
-    if (!toSecure && !StartsWithNoCase(to, L"http://")) return RedirectVerdict::NotHttp;
-    if (StartsWithNoCase(from, L"https://") && !toSecure) return RedirectVerdict::Downgrade;
+    const bool toSecure = StartsWithAsciiNoCase(to, L"https://");
+    if (!toSecure && !StartsWithAsciiNoCase(to, L"http://")) return RedirectVerdict::NotHttp;
+    if (StartsWithAsciiNoCase(from, L"https://") && !toSecure) return RedirectVerdict::Downgrade;
     if (redirectsDone >= kMaxRedirects) return RedirectVerdict::TooMany;
     return RedirectVerdict::Follow;
 }
@@ -204,11 +190,12 @@ std::optional<int64_t> ParseHttpDate(std::wstring_view text) {
     }
     const std::optional<unsigned> monthNumber = MonthNumber(month);
     const std::optional<int64_t> seconds = TimeOfDay(time);
-    if (!monthNumber || !seconds || !IsDigits(day) || day.size() > 2 || !IsDigits(year) ||
+    const std::optional<uint64_t> dayOfMonth = Number(day), yearWritten = Number(year);
+    if (!monthNumber || !seconds || !dayOfMonth || day.size() > 2 || !yearWritten ||
         (year.size() != 4 && year.size() != 2))
         return std::nullopt;
-    const unsigned dayNumber = static_cast<unsigned>(ToNumber(day));
-    int64_t yearNumber = static_cast<int64_t>(ToNumber(year));
+    const unsigned dayNumber = static_cast<unsigned>(*dayOfMonth);
+    int64_t yearNumber = static_cast<int64_t>(*yearWritten);
     // Two-digit years of the old form: 70 to 99 are the 1900s.
     if (year.size() == 2) yearNumber += yearNumber < 70 ? 2000 : 1900;
     if (dayNumber < 1 || dayNumber > 31) return std::nullopt;
@@ -235,7 +222,7 @@ uint64_t BusyWaitMs(uint64_t askedSeconds, double random) {
 
 EncodingVerdict JudgeEncoding(std::wstring_view contentEncoding, bool decoding) {
     contentEncoding = Trim(contentEncoding);
-    const auto is = [&](std::wstring_view name) { return EqualsNoCase(contentEncoding, name); };
+    const auto is = [&](std::wstring_view name) { return EqualsAsciiNoCase(contentEncoding, name); };
     if (contentEncoding.empty() || is(L"identity")) return EncodingVerdict::Plain;
     // WinINet decodes these two only (Wine not even x-gzip).
     if (decoding && (is(L"gzip") || is(L"deflate"))) return EncodingVerdict::Decoded;
@@ -244,9 +231,9 @@ EncodingVerdict JudgeEncoding(std::wstring_view contentEncoding, bool decoding) 
 
 bool IsLoopbackHost(std::wstring_view host) {
     // The host as HostOfUrl gives it: a port may follow.
-    if (!host.empty() && host.front() == L'[') return StartsWithNoCase(host, L"[::1]");
+    if (!host.empty() && host.front() == L'[') return StartsWithAsciiNoCase(host, L"[::1]");
     host = host.substr(0, host.find(L':'));
-    return StartsWithNoCase(host, L"127.") || EqualsNoCase(host, L"localhost");
+    return StartsWithAsciiNoCase(host, L"127.") || EqualsAsciiNoCase(host, L"localhost");
 }
 
 std::wstring RangeHeader(uint64_t offset) {

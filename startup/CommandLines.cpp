@@ -1,18 +1,14 @@
 #include "CommandLines.h"
 
+#include "AsciiText.h"
+
 namespace rvz {
 
 namespace {
 
 // Whether ".exe", in any case, stands at the position.
 bool IsExeAt(const std::wstring& text, size_t at) {
-    static const wchar_t kExe[] = L".exe";
-    for (size_t i = 0; i < 4; ++i) {
-        wchar_t c = text[at + i];
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-        if (c != kExe[i]) return false;
-    }
-    return true;
+    return EqualsAsciiNoCase(std::wstring_view(text).substr(at, 4), L".exe");
 }
 
 }  // namespace
@@ -24,24 +20,22 @@ ProductStart ProductStartFor(const std::wstring& position, const std::wstring& c
         if (close == std::wstring::npos) return {};  // an open quote names nothing for sure
         const std::wstring program = position.substr(1, close - 1);
         if (!fileExists(program)) return {};
-        return {program, ProductCommandLine(position, command, true)};
+        return {program, ProductCommandLine(position, command)};
     }
-    if (fileExists(position)) return {position, ProductCommandLine(position, command, true)};
+    if (fileExists(position)) return {position, ProductCommandLine(position, command)};
 
     // A setup may have written the program with arguments of its own.
     for (size_t end = 4; end < position.size(); ++end) {
         if (position[end] != L' ' || !IsExeAt(position, end - 4)) continue;
         const std::wstring program = position.substr(0, end);
         if (fileExists(program))
-            return {program, ProductCommandLine(program, position.substr(end + 1) + L" " + command, true)};
+            return {program, ProductCommandLine(program, position.substr(end + 1) + L" " + command)};
     }
     return {};
 }
 
-std::wstring ProductCommandLine(const std::wstring& position, const std::wstring& command,
-                                bool positionIsExistingFile) {
-    const bool needsQuotes = positionIsExistingFile && position.find(L' ') != std::wstring::npos &&
-                             position.front() != L'"';
+std::wstring ProductCommandLine(const std::wstring& position, const std::wstring& command) {
+    const bool needsQuotes = position.find(L' ') != std::wstring::npos && position.front() != L'"';
     return (needsQuotes ? L"\"" + position + L"\"" : position) + L" " + command;
 }
 

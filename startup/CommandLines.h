@@ -29,13 +29,12 @@ struct ProductStart {
 ProductStart ProductStartFor(const std::wstring& position, const std::wstring& command,
                              const std::function<bool(const std::wstring&)>& fileExists);
 
-// The product's command line: the install position, one blank, the command.
-// A position with a blank that names an existing file is quoted, so that no
-// "C:\Program.exe" can be started in its place; any other position (an
-// already quoted one, or a full command line written by the setup) is used
-// as it stands.
-std::wstring ProductCommandLine(const std::wstring& position, const std::wstring& command,
-                                bool positionIsExistingFile);
+// The product's command line: the position (an existing program, or a
+// quoted install record with the program's own arguments), one blank, the
+// command. An unquoted position with a blank is quoted, so that no
+// "C:\Program.exe" can be started in its place; a quoted one is used as it
+// stands.
+std::wstring ProductCommandLine(const std::wstring& position, const std::wstring& command);
 
 // The setup program's command line: its quoted path and the silent switches
 // with the autostart task selected (checked or grayed) or deselected.

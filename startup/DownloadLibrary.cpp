@@ -30,10 +30,10 @@ DownloadLibrary::DownloadLibrary(const std::wstring& loaderFolder) {
         throw UserError(kExitLibraryMissing,
                         ResString(IDS_LIBRARY_MISSING) + L"\r\n\r\n" + path + L"\r\n" + reason);
     }
-    setOption_ = Export<SetOptionFn>(module_.get(), "rvdl_SetOption", path);
-    download_ = Export<DownloadFn>(module_.get(), "rvdl_Download", path);
-    setOptionW_ = FunctionOf<SetOptionWFn>(module_.get(), "rvdl_SetOptionW");
-    downloadW_ = FunctionOf<DownloadWFn>(module_.get(), "rvdl_DownloadW");
+    setOption_ = Export<rvdl_SetOptionProc>(module_.get(), "rvdl_SetOption", path);
+    download_ = Export<rvdl_DownloadProc>(module_.get(), "rvdl_Download", path);
+    setOptionW_ = FunctionOf<rvdl_SetOptionWProc>(module_.get(), "rvdl_SetOptionW");
+    downloadW_ = FunctionOf<rvdl_DownloadWProc>(module_.get(), "rvdl_DownloadW");
 }
 
 void DownloadLibrary::SetOption(const std::wstring& option, const std::wstring& value) const {

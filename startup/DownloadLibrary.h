@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Handles.h"
+#include "RAVoduza_Download.h"
 
 #include <windows.h>
 
@@ -28,17 +29,12 @@ private:
     // Whether a file name goes over whole: always so in UTF-16.
     bool TakesUnicode() const { return setOptionW_ && downloadW_; }
 
-    using SetOptionFn = int(__stdcall*)(const char*, const char*);
-    using DownloadFn = int(__stdcall*)(HWND, const char*, const char*);
-    using SetOptionWFn = int(__stdcall*)(const wchar_t*, const wchar_t*);
-    using DownloadWFn = int(__stdcall*)(HWND, const wchar_t*, const wchar_t*);
-
     UniqueModule module_;
-    SetOptionFn setOption_ = nullptr;
-    DownloadFn download_ = nullptr;
+    rvdl_SetOptionProc setOption_ = nullptr;
+    rvdl_DownloadProc download_ = nullptr;
     // Optional: libraries that offer only the ANSI pair keep working.
-    SetOptionWFn setOptionW_ = nullptr;
-    DownloadWFn downloadW_ = nullptr;
+    rvdl_SetOptionWProc setOptionW_ = nullptr;
+    rvdl_DownloadWProc downloadW_ = nullptr;
 };
 
 }  // namespace rvz

@@ -1,6 +1,6 @@
 #include "RoadLock.h"
 
-#include "DialogIds.h"
+#include "RAVoduza_Download.h"
 #include "WinError.h"
 #include "frmInstaller.h"
 
@@ -14,7 +14,7 @@ namespace {
 constexpr wchar_t kMutexName[] = L"Local\\RAVoduza.InstallRoad";
 constexpr wchar_t kElevatedPartMutexName[] = L"Local\\RAVoduza.ElevatedPart";
 // The windows a loader shows on its road, by their class names.
-constexpr const wchar_t* kRoadWindowClasses[] = {kWizardClassName, rvdl::kDialogClass};
+constexpr const wchar_t* kRoadWindowClasses[] = {kWizardClassName, RVDL_DIALOG_CLASS};
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "RunLog.h"
 
+#include "AsciiText.h"
 #include "WinError.h"
 #include "basFiles.h"
 
@@ -29,22 +30,19 @@ struct LogOrder {
     }
 };
 
-bool AllDigits(const std::wstring& text) {
-    return !text.empty() &&
-           std::all_of(text.begin(), text.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
-}
-
 LogOrder OrderOf(const std::wstring& name) {
     const size_t tail = kPrefixLength + kStampLength;
     if (name.size() < tail + 4 || name.compare(0, kPrefixLength, kPrefix) != 0 ||
         name.compare(name.size() - 4, 4, L".log") != 0)
         return {};
     const std::wstring stamp = name.substr(kPrefixLength, kStampLength);
-    if (stamp[8] != L'-' || !AllDigits(stamp.substr(0, 8)) || !AllDigits(stamp.substr(9))) return {};
+    if (stamp[8] != L'-' || !IsDecimal(stamp.substr(0, 8)) || !IsDecimal(stamp.substr(9))) return {};
     const std::wstring suffix = name.substr(tail, name.size() - 4 - tail);
     if (suffix.empty()) return {stamp, 1};
-    if (suffix[0] != L'-' || suffix.size() > 6 || !AllDigits(suffix.substr(1))) return {};
-    return {stamp, static_cast<unsigned>(std::wcstoul(suffix.c_str() + 1, nullptr, 10))};
+    if (suffix[0] != L'-' || suffix.size() > 6) return {};
+    const std::optional<std::uint64_t> number = ParseDecimal(std::wstring_view(suffix).substr(1));
+    if (!number) return {};
+    return {stamp, static_cast<unsigned>(*number)};
 }
 
 // Administrators and the system may change a log; every user may read it, so

@@ -1,5 +1,6 @@
 #include "SetupSignature.h"
 
+#include "AsciiText.h"
 #include "Handles.h"
 #include "WinError.h"
 #include "basFiles.h"
@@ -94,13 +95,6 @@ std::string KeySha256Hex(const TrustApi& api, PCCERT_CONTEXT certificate) {
     return Sha256Hex(static_cast<const BYTE*>(encoded.get()), size);
 }
 
-std::string LowerCase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    });
-    return text;
-}
-
 // WinVerifyTrust says "no signature" also when the file could not be read;
 // the last error tells the two apart.
 bool MeansUnsigned(LONG status, DWORD lastError) {
@@ -136,15 +130,15 @@ SignatureVerdict CheckPublisher(const std::wstring& file,
     const HWND noUser = static_cast<HWND>(INVALID_HANDLE_VALUE);
 
     SignatureVerdict verdict;
-    verdict.status = api.WinVerifyTrust(noUser, &action, &data);
+    const LONG status = api.WinVerifyTrust(noUser, &action, &data);
     const DWORD lastError = ::GetLastError();
     const ScopeExit close([&] {
         data.dwStateAction = WTD_STATEACTION_CLOSE;
         api.WinVerifyTrust(noUser, &action, &data);
     });
-    if (verdict.status != 0) {
-        verdict.result = MeansUnsigned(verdict.status, lastError) ? SignatureResult::Unsigned
-                                                                  : SignatureResult::Damaged;
+    if (status != 0) {
+        verdict.result = MeansUnsigned(status, lastError) ? SignatureResult::Unsigned
+                                                          : SignatureResult::Damaged;
         return verdict;
     }
 
@@ -164,7 +158,7 @@ SignatureVerdict CheckPublisher(const std::wstring& file,
         const std::string key = KeySha256Hex(api, certificate->pCert);
         const bool pinned =
             std::any_of(keySha256Hex.begin(), keySha256Hex.end(),
-                        [&](const std::string& pin) { return LowerCase(pin) == key; });
+                        [&](const std::string& pin) { return EqualsAsciiNoCase(pin, key); });
         if (!pinned) {
             verdict.result = SignatureResult::OtherKey;
             return verdict;

@@ -21,8 +21,6 @@ struct SignatureVerdict {
     SignatureResult result = SignatureResult::Damaged;
     // The signer's name as Explorer shows it; set when Windows trusted the signature.
     std::wstring publisher;
-    // WinVerifyTrust's own result, for a log: 0 when it trusted the signature.
-    LONG status = 0;
 };
 
 // Checks the file's Authenticode signature without any user interface and

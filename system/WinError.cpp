@@ -1,5 +1,7 @@
 #include "WinError.h"
 
+#include "Handles.h"
+
 namespace rvz {
 
 namespace {
@@ -28,15 +30,16 @@ std::wstring Widen(UINT codePage, const std::string& text) {
 
 WinError::WinError(DWORD code, const std::string& what) : std::runtime_error(what), code_(code) {}
 
-std::wstring SystemErrorText(DWORD code) {
+std::wstring SystemErrorText(DWORD code, HMODULE messages) {
     wchar_t* buffer = nullptr;
     const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+            (messages ? FORMAT_MESSAGE_FROM_HMODULE : 0),
+        messages, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const UniqueLocal owned(buffer);
     std::wstring text = length ? std::wstring(buffer, length) : std::wstring();
-    ::LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
-        text.pop_back();
+    // The line break at the end, and any blank or tab before it.
+    while (!text.empty() && static_cast<unsigned>(text.back()) <= L' ') text.pop_back();
     if (text.empty()) text = L"Error " + std::to_wstring(code);
     return text;
 }

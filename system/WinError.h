@@ -21,8 +21,10 @@ private:
     DWORD code_;
 };
 
-// The system's text for an error code, without the trailing line break.
-std::wstring SystemErrorText(DWORD code);
+// The system's text for an error code, without the trailing line break;
+// "Error <code>" when the system has none. With a module, its message table
+// is searched first: WinINet, for one, describes its own errors.
+std::wstring SystemErrorText(DWORD code, HMODULE messages = nullptr);
 
 // "action: the system's text for the code", as exception texts read (UTF-8).
 std::string DescribeError(const std::wstring& action, DWORD code);

@@ -19,12 +19,6 @@ size_t LastSeparatorEnd(const std::wstring& path) {
 
 }  // namespace
 
-std::wstring CutRight(const std::wstring& text, std::int16_t count) {
-    if (count <= 0) return text;
-    if (static_cast<size_t>(count) > text.size()) throw std::invalid_argument("CutRight: count exceeds the text");
-    return text.substr(0, text.size() - static_cast<size_t>(count));
-}
-
 std::wstring Trim(const std::wstring& text) {
     const size_t first = text.find_first_not_of(L' ');
     if (first == std::wstring::npos) return {};

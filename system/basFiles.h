@@ -1,17 +1,13 @@
 // Paths, files, the work directory and started processes.
 #pragma once
 
-#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace rvz {
 
 // --- Text and path routines (portable) ---
-
-// The text without its last `count` characters; the whole text for a count
-// of 0 or less. Throws std::invalid_argument when count exceeds the length.
-std::wstring CutRight(const std::wstring& text, std::int16_t count);
 
 // The text without leading and trailing blanks (space characters only).
 std::wstring Trim(const std::wstring& text);
@@ -217,6 +213,10 @@ void RestrictDllSearch(HMODULE provider) noexcept;
 // The system folder without a trailing backslash; empty when Windows does
 // not say (as good as never).
 std::wstring SystemFolder() noexcept;
+
+// The full path of the module's file (null: the program's), however long;
+// nothing, with GetLastError set, when Windows does not say.
+std::optional<std::wstring> ModuleFileName(HMODULE module);
 
 // Loads a DLL by its full path. Its own imports come from the system folder
 // only, where Windows has the search flags for that (LOAD_LIBRARY_SEARCH_*,

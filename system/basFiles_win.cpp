@@ -2,6 +2,7 @@
 // started processes.
 #include "basFiles.h"
 
+#include "GrowingRead.h"
 #include "Handles.h"
 #include "WinError.h"
 
@@ -207,19 +208,27 @@ SetDefaultDllDirectoriesFn FindSetDefaultDllDirectories(HMODULE provider) {
 // Whether the (suspended) process was made from the held file: the file its
 // image names now, opened afresh, is that file.
 bool IsImageOf(HANDLE process, HANDLE held) {
-    std::vector<wchar_t> name(MAX_PATH);
-    for (;;) {
-        DWORD length = static_cast<DWORD>(name.size());
-        if (::QueryFullProcessImageNameW(process, 0, name.data(), &length)) {
-            const UniqueFile image(::CreateFileW(std::wstring(name.data(), length).c_str(),
-                                                 FILE_READ_ATTRIBUTES,
-                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                 nullptr, OPEN_EXISTING, 0, nullptr));
-            return image && SameFile(image.get(), held);
-        }
-        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || name.size() > 32768) return false;
-        name.resize(name.size() * 2);
-    }
+    const std::optional<std::wstring> name = ReadGrowing([&](wchar_t* buffer, size_t size) -> size_t {
+        DWORD length = static_cast<DWORD>(size);
+        if (::QueryFullProcessImageNameW(process, 0, buffer, &length)) return length + 1;
+        return ::GetLastError() == ERROR_INSUFFICIENT_BUFFER ? size * 2 : 0;
+    });
+    if (!name) return false;
+    const UniqueFile image(::CreateFileW(name->c_str(), FILE_READ_ATTRIBUTES,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, 0, nullptr));
+    return image && SameFile(image.get(), held);
+}
+
+// A folder as GetSystemDirectory and GetSystemWindowsDirectory give it: they
+// return the text's length when it fits, else the room it needs.
+template <typename GetFolder>
+std::optional<std::wstring> ReadSystemFolder(GetFolder getFolder) {
+    return ReadGrowing([&](wchar_t* buffer, size_t size) -> size_t {
+        const UINT length = getFolder(buffer, static_cast<UINT>(size));
+        if (length == 0) return 0;
+        return length < size ? length + 1 : length;
+    });
 }
 
 std::wstring MarkerPath(const std::wstring& directory) {
@@ -257,13 +266,9 @@ TempFolderError::TempFolderError(DWORD code, const std::string& what, std::wstri
     : WinError(code, what), folder_(std::move(folder)) {}
 
 std::wstring LoaderTempFolder() {
-    std::vector<wchar_t> folder(MAX_PATH);
-    for (;;) {
-        const UINT length = ::GetSystemWindowsDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
-        if (length == 0) ThrowLastError(L"GetSystemWindowsDirectory");
-        if (length < folder.size()) return std::wstring(folder.data(), length) + L"\\Temp\\";
-        folder.resize(length);  // cut off: again with the room it asked for
-    }
+    const std::optional<std::wstring> windows = ReadSystemFolder(::GetSystemWindowsDirectoryW);
+    if (!windows) ThrowLastError(L"GetSystemWindowsDirectory");
+    return *windows + L"\\Temp\\";
 }
 
 bool IsAdministratorsOrSystem(PSID sid) noexcept {
@@ -524,9 +529,16 @@ void RestrictDllSearch(HMODULE provider) noexcept {
 }
 
 std::wstring SystemFolder() noexcept {
-    wchar_t folder[MAX_PATH];
-    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
-    return length > 0 && length < MAX_PATH ? std::wstring(folder, length) : std::wstring();
+    return ReadSystemFolder(::GetSystemDirectoryW).value_or(std::wstring());
+}
+
+std::optional<std::wstring> ModuleFileName(HMODULE module) {
+    return ReadGrowing([&](wchar_t* buffer, size_t size) -> size_t {
+        const DWORD length = ::GetModuleFileNameW(module, buffer, static_cast<DWORD>(size));
+        if (length == 0) return 0;
+        // Cut off, it returns the size and does not say what it needs.
+        return length < size ? length + 1 : size * 2;
+    });
 }
 
 UniqueModule LoadLibraryFromPath(const std::wstring& path) noexcept {
@@ -563,14 +575,9 @@ std::vector<WIN32_FIND_DATAW> FindEntries(const std::wstring& pattern) {
 }
 
 std::wstring ModulePath() {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD length =
-            ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) ThrowLastError(L"GetModuleFileName");
-        if (length < buffer.size()) return std::wstring(buffer.data(), length);
-        buffer.resize(buffer.size() * 2);  // cut off: try again with more room
-    }
+    const std::optional<std::wstring> path = ModuleFileName(nullptr);
+    if (!path) ThrowLastError(L"GetModuleFileName");
+    return *path;
 }
 
 bool FileExists(const std::wstring& path) {

@@ -1,5 +1,6 @@
 #include "basRegistry.h"
 
+#include "GrowingRead.h"
 #include "Handles.h"
 #include "WinError.h"
 
@@ -10,16 +11,13 @@ namespace rvz {
 
 namespace {
 
-// The text with its %variables% replaced, however long the result.
+// The text with its %variables% replaced, however long the result; empty
+// when Windows cannot expand it.
 std::wstring ExpandEnvironment(const std::wstring& text) {
-    std::vector<wchar_t> expanded(text.size() + 1);
-    for (;;) {
-        const DWORD needed = ::ExpandEnvironmentStringsW(text.c_str(), expanded.data(),
-                                                         static_cast<DWORD>(expanded.size()));
-        if (needed == 0) return {};
-        if (needed <= expanded.size()) return std::wstring(expanded.data());
-        expanded.resize(needed);  // cut off: again with the room it asked for
-    }
+    // It returns the room the result needs, with its NUL, whether it fits or not.
+    return ReadGrowing([&](wchar_t* buffer, size_t size) -> size_t {
+        return ::ExpandEnvironmentStringsW(text.c_str(), buffer, static_cast<DWORD>(size));
+    }, text.size() + 1).value_or(std::wstring());
 }
 
 }  // namespace

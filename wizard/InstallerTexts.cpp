@@ -1,5 +1,6 @@
 #include "InstallerTexts.h"
 
+#include "AsciiText.h"
 #include "resource.h"
 
 #include <limits>
@@ -24,14 +25,10 @@ std::wstring InstallerInfo(const std::wstring& appName, const StringSource& text
 
 unsigned TagToStringId(const std::wstring& tag) {
     if (tag.empty()) throw std::invalid_argument("empty Tag");
-    unsigned long long value = 0;
-    for (const wchar_t c : tag) {
-        if (c < L'0' || c > L'9') throw std::invalid_argument("Tag is not a decimal number");
-        value = value * 10 + static_cast<unsigned>(c - L'0');
-        if (value > static_cast<unsigned long long>(std::numeric_limits<int>::max()))
-            throw std::out_of_range("Tag is beyond the 32-bit range");
-    }
-    return static_cast<unsigned>(value);
+    if (!IsDecimal(tag)) throw std::invalid_argument("Tag is not a decimal number");
+    const std::optional<std::uint64_t> value = ParseDecimal(tag, std::numeric_limits<int>::max());
+    if (!value) throw std::out_of_range("Tag is beyond the 32-bit range");
+    return static_cast<unsigned>(*value);
 }
 
 }  // namespace rvz

@@ -120,7 +120,7 @@ bool DialogView::WaitForDialog(std::chrono::milliseconds timeout) {
     return rvztest::WaitUntil(
         [&] {
             for (HWND window : rvztest::TopLevelWindows(::GetCurrentProcessId())) {
-                if (rvztest::ClassName(window) == rvdl::kDialogClass) {
+                if (rvztest::ClassName(window) == RVDL_DIALOG_CLASS) {
                     window_ = window;
                     return true;
                 }

@@ -5,6 +5,7 @@
 
 #include "Handles.h"
 #include "LoaderRun.h"
+#include "RAVoduza_Download.h"
 #include "WinTestSupport.h"
 
 #include <windows.h>
@@ -55,10 +56,10 @@ public:
 
 private:
     rvz::UniqueModule module_;
-    int(__stdcall* setOption_)(const char*, const char*) = nullptr;
-    int(__stdcall* download_)(HWND, const char*, const char*) = nullptr;
-    int(__stdcall* setOptionW_)(const wchar_t*, const wchar_t*) = nullptr;
-    int(__stdcall* downloadW_)(HWND, const wchar_t*, const wchar_t*) = nullptr;
+    rvdl_SetOptionProc setOption_ = nullptr;
+    rvdl_DownloadProc download_ = nullptr;
+    rvdl_SetOptionWProc setOptionW_ = nullptr;
+    rvdl_DownloadWProc downloadW_ = nullptr;
 };
 
 // The dialog as a second thread sees it while the download runs.

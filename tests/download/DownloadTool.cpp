@@ -4,6 +4,7 @@
 // rvdl_tool --plain URL: the benchmark's baseline, a plain WinINet loop with
 // the library's request flags, header and read size that receives the body
 // into NUL.
+#include "RAVoduza_Download.h"
 #include "Transfer.h"
 #include "basFiles.h"
 
@@ -64,10 +65,8 @@ int wmain(int argc, wchar_t** argv) {
         std::fwprintf(stderr, L"cannot load %ls\n", dll.c_str());
         return 2;
     }
-    using SetOption = int(__stdcall*)(const wchar_t*, const wchar_t*);
-    using Download = int(__stdcall*)(HWND, const wchar_t*, const wchar_t*);
-    const auto setOption = rvz::FunctionOf<SetOption>(library.get(), "rvdl_SetOptionW");
-    const auto download = rvz::FunctionOf<Download>(library.get(), "rvdl_DownloadW");
+    const auto setOption = rvz::FunctionOf<rvdl_SetOptionWProc>(library.get(), "rvdl_SetOptionW");
+    const auto download = rvz::FunctionOf<rvdl_DownloadWProc>(library.get(), "rvdl_DownloadW");
     if (argc > 3) setOption(L"title", argv[3]);
     if (argc > 4) setOption(L"language", argv[4]);
 

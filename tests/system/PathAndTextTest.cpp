@@ -1,9 +1,14 @@
 // Path parts and text routines; portable, so they run natively too.
+#include "AsciiText.h"
 #include "CommandLines.h"
+#include "GrowingRead.h"
 #include "basFiles.h"
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
+#include <limits>
+#include <optional>
 #include <set>
 #include <stdexcept>
 
@@ -41,13 +46,112 @@ TEST(PathParts, BackslashBeyondTheLongestPathOverflows) {
     EXPECT_THROW(GetFileNamePart(tooLong), std::overflow_error);
 }
 
-TEST(CutRight, DropsCharactersFromTheEnd) {
-    EXPECT_EQ(CutRight(L"abc", 1), L"ab");
-    EXPECT_EQ(CutRight(L"abc", 3), L"");
-    EXPECT_EQ(CutRight(L"abc", 0), L"abc");
-    EXPECT_EQ(CutRight(L"abc", -1), L"abc");
-    EXPECT_THROW(CutRight(L"abc", 4), std::invalid_argument);
-    EXPECT_THROW(CutRight(L"", 1), std::invalid_argument);
+// A function that holds a text and writes it, with its NUL, into a buffer
+// that has room, as Windows' functions do. Cut off, it writes what fits
+// without a NUL. What it reports, as ReadGrowing's callers pass it on:
+enum class Reports {
+    Room,         // the room it needs, fitting or not (ExpandEnvironmentStrings)
+    NothingMore,  // success only; cut off, twice the size (GetModuleFileName)
+    Failure,      // fails at once
+    NeverEnough,  // asks for twice the room every time
+};
+
+TEST(ReadGrowing, ReadsTheWholeTextWhateverItsLength) {
+    const std::wstring path(32767, L'p');  // the longest path Windows has
+    const struct {
+        std::wstring text;
+        Reports reports;
+        size_t firstSize;
+        std::optional<std::wstring> read;
+        int calls;
+    } rows[] = {
+        {L"abc", Reports::Room, 4, L"abc", 1},  // exactly the room with its NUL
+        {L"abcd", Reports::Room, 4, L"abcd", 2},
+        {L"", Reports::Room, 0, L"", 1},
+        {L"abc", Reports::NothingMore, 3, L"abc", 2},
+        {path, Reports::Room, 260, path, 2},
+        {path, Reports::NothingMore, 260, path, 8},
+        {std::wstring(kLongestGrowingRead, L'x'), Reports::Room, 260, std::nullopt, 1},
+        {L"abc", Reports::Failure, 260, std::nullopt, 1},
+        {L"abc", Reports::NeverEnough, 260, std::nullopt, 8},
+    };
+    for (const auto& row : rows) {
+        int calls = 0;
+        const std::optional<std::wstring> read = ReadGrowing(
+            [&](wchar_t* buffer, size_t size) -> size_t {
+                ++calls;
+                const size_t length = row.text.size();
+                const bool fits = length < size;
+                std::wmemcpy(buffer, row.text.c_str(), fits ? length + 1 : size);
+                switch (row.reports) {
+                    case Reports::Room: return length + 1;
+                    case Reports::NothingMore: return fits ? size : size * 2;
+                    case Reports::Failure: return 0;
+                    case Reports::NeverEnough: return size * 2;
+                }
+                return 0;
+            },
+            row.firstSize);
+        EXPECT_EQ(read, row.read) << row.text.size() << " characters, first size " << row.firstSize;
+        EXPECT_EQ(calls, row.calls) << row.text.size() << " characters, first size " << row.firstSize;
+    }
+}
+
+// Protocol words, extensions, option names and hex fold A-Z only, in any
+// locale; no other letter is folded.
+TEST(AsciiNoCase, FoldsOnlyAToZ) {
+    const struct {
+        std::wstring text;
+        std::wstring other;
+        bool equal;
+        bool startsWith;
+    } rows[] = {
+        {L"HTTPS://host", L"https://", false, true},
+        {L"LocalHost", L"localhost", true, true},
+        {L"tarvik.EXE", L"tarvik.exe", true, true},
+        {L"@[`{", L"`{@[", false, false},  // the neighbours of A-Z and a-z stay apart
+        {L"\u00c4", L"\u00e4", false, false},  // letters beyond ASCII are not folded
+        {L"\u0130", L"i", false, false},
+        {L"http", L"https://", false, false},
+        {L"", L"", true, true},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(EqualsAsciiNoCase(row.text, row.other), row.equal) << row.other.size();
+        EXPECT_EQ(StartsWithAsciiNoCase(row.text, row.other), row.startsWith) << row.other.size();
+    }
+    EXPECT_TRUE(EqualsAsciiNoCase("0A1B2C3D4E5F", "0a1b2c3d4e5f"));
+    EXPECT_FALSE(EqualsAsciiNoCase("title", "titles"));
+}
+
+TEST(ParseDecimal, DigitsOnlyUpToTheLargestValue) {
+    constexpr uint64_t kAny = std::numeric_limits<uint64_t>::max();
+    const struct {
+        std::wstring text;
+        uint64_t largest;
+        bool decimal;
+        std::optional<uint64_t> value;
+    } rows[] = {
+        {L"0", kAny, true, 0},
+        {L"0042", kAny, true, 42},
+        {L"18446744073709551615", kAny, true, kAny},
+        {L"18446744073709551616", kAny, true, std::nullopt},
+        {L"99999999999999999999999", kAny, true, std::nullopt},
+        {L"2147483647", 2147483647, true, 2147483647},
+        {L"2147483648", 2147483647, true, std::nullopt},
+        {L"7", 5, true, std::nullopt},
+        {L"5", 5, true, 5},
+        {L"", kAny, false, std::nullopt},
+        {L"-1", kAny, false, std::nullopt},
+        {L"+1", kAny, false, std::nullopt},
+        {L" 1", kAny, false, std::nullopt},
+        {L"1 ", kAny, false, std::nullopt},
+        {L"12a", kAny, false, std::nullopt},
+        {L"\u0661", kAny, false, std::nullopt},  // an Arabic-Indic one is no digit here
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(ParseDecimal(row.text, row.largest), row.value) << row.text.size();
+        EXPECT_EQ(IsDecimal(row.text), row.decimal) << row.text.size();
+    }
 }
 
 TEST(Trim, RemovesOnlyOuterBlanks) {
@@ -58,23 +162,23 @@ TEST(Trim, RemovesOnlyOuterBlanks) {
 }
 
 TEST(ProductCommandLine, PositionBlankCommand) {
-    EXPECT_EQ(ProductCommandLine(L"C:\\Apps\\Tarvik\\tarvik.exe", L"/app:Demo", true),
+    EXPECT_EQ(ProductCommandLine(L"C:\\Apps\\Tarvik\\tarvik.exe", L"/app:Demo"),
               L"C:\\Apps\\Tarvik\\tarvik.exe /app:Demo");
     // An empty command still gets its blank.
-    EXPECT_EQ(ProductCommandLine(L"C:\\Apps\\Tarvik\\tarvik.exe", L"", true),
+    EXPECT_EQ(ProductCommandLine(L"C:\\Apps\\Tarvik\\tarvik.exe", L""),
               L"C:\\Apps\\Tarvik\\tarvik.exe ");
 }
 
 TEST(ProductCommandLine, ExistingProgramWithBlanksIsQuoted) {
-    EXPECT_EQ(ProductCommandLine(L"C:\\Program Files\\Tarvik App\\tarvik.exe", L"/app:Demo", true),
+    EXPECT_EQ(ProductCommandLine(L"C:\\Program Files\\Tarvik App\\tarvik.exe", L"/app:Demo"),
               L"\"C:\\Program Files\\Tarvik App\\tarvik.exe\" /app:Demo");
 }
 
-TEST(ProductCommandLine, QuotedOrFullCommandLinePositionsStayAsWritten) {
-    EXPECT_EQ(ProductCommandLine(L"\"C:\\Program Files\\T\\t.exe\"", L"/a", true),
+TEST(ProductCommandLine, QuotedPositionsStayAsWritten) {
+    EXPECT_EQ(ProductCommandLine(L"\"C:\\Program Files\\T\\t.exe\"", L"/a"),
               L"\"C:\\Program Files\\T\\t.exe\" /a");
-    // Not a file: the setup wrote a command line with arguments of its own.
-    EXPECT_EQ(ProductCommandLine(L"C:\\T\\t.exe /portable", L"/a", false), L"C:\\T\\t.exe /portable /a");
+    EXPECT_EQ(ProductCommandLine(L"\"C:\\Program Files\\T\\t.exe\" /portable", L"/a"),
+              L"\"C:\\Program Files\\T\\t.exe\" /portable /a");
 }
 
 // The program part of an install record is worked out from the files that

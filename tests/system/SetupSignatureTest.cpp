@@ -70,7 +70,7 @@ TEST(CheckPublisher, SignedUnsignedDamagedAndForeignSetups) {
         SCOPED_TRACE(c.name);
         const SignatureVerdict verdict =
             CheckPublisher(Signatures() + c.file, c.publishers, c.keys);
-        EXPECT_EQ(verdict.result, c.result) << "WinVerifyTrust: 0x" << std::hex << verdict.status;
+        EXPECT_EQ(verdict.result, c.result);
         EXPECT_EQ(verdict.publisher, c.publisher);
     }
 }
@@ -79,7 +79,6 @@ TEST(CheckPublisher, MissingFileIsNoAcceptedSetup) {
     const SignatureVerdict verdict =
         CheckPublisher(Signatures() + L"no such setup.exe", {L"Brisolt GmbH"}, {});
     EXPECT_EQ(verdict.result, SignatureResult::Damaged);
-    EXPECT_NE(verdict.status, 0);
 }
 
 // The lists a loader is built with reach the program as written in CMake,

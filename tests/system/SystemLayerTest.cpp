@@ -191,6 +191,28 @@ TEST(LoaderTempFolder, IsTheWindowsFoldersTempWhateverTmpAndTempSay) {
     EXPECT_EQ(TempPath(), folder.path());
 }
 
+// An error's text as a message or a log line shows it: the system's, or that
+// of the module that knows the code (WinINet for its own), without the line
+// break at its end; the number where nobody has a text.
+TEST(SystemErrorText, TheSystemsOrTheModulesTextWithoutItsLineBreak) {
+    const UniqueModule wininet = LoadSystemLibrary(L"wininet.dll");
+    ASSERT_TRUE(wininet);
+    constexpr DWORD kNameNotResolved = 12007;  // ERROR_INTERNET_NAME_NOT_RESOLVED
+    constexpr DWORD kNobodys = 0x20001234;     // an application's own code: no table has it
+    const std::wstring fileNotFound = SystemErrorText(ERROR_FILE_NOT_FOUND);
+    EXPECT_NE(fileNotFound, L"Error 2");
+    EXPECT_EQ(SystemErrorText(ERROR_FILE_NOT_FOUND, wininet.get()), fileNotFound);
+    const std::wstring notResolved = SystemErrorText(kNameNotResolved, wininet.get());
+    EXPECT_NE(notResolved, L"Error 12007");
+    EXPECT_NE(notResolved, SystemErrorText(kNameNotResolved));  // the system has no text for it
+    EXPECT_EQ(SystemErrorText(kNobodys), L"Error 536875572");
+    EXPECT_EQ(SystemErrorText(kNobodys, wininet.get()), L"Error 536875572");
+    for (const std::wstring& text : {fileNotFound, notResolved}) {
+        ASSERT_FALSE(text.empty());
+        EXPECT_GT(static_cast<unsigned>(text.back()), static_cast<unsigned>(L' ')) << Utf8(text);
+    }
+}
+
 // Only what administrators or the system made is the loader's to remove.
 TEST(MadeByAdministrators, OnlyAdministratorsAndTheSystemOwnTheLoadersFiles) {
     const struct {
