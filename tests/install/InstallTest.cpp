@@ -46,7 +46,7 @@ HWND WaitForWindowTitled(const std::wstring& title) {
 
 class Install : public ::testing::Test {
 protected:
-    Install() : run("[Loader]\r\nAppName=Demo\r\nGridCommand=/app:Demo\r\n") {
+    Install() : run(kDemoConfig) {
         CopyFileOrThrow(BuildFolder() + L"tests\\fixtures\\tarvik_standin.exe",
                         run.folder() + L"rvdl_source.bin");
         workDirectoriesBefore = WorkDirectories();
@@ -71,7 +71,7 @@ protected:
 
     std::wstring SetupLog() const { return run.folder() + L"setup.log"; }
     std::wstring Target() const { return run.folder() + L"Program Files\\Tarvik App\\"; }
-    std::vector<std::string> ProductStarts() const { return ReadLines(Target() + L"product.log"); }
+    std::wstring Product() const { return Target() + L"tarvik.exe"; }
 
     // The work directory the setup ran from, read from the setup's own log.
     std::wstring WorkDirectoryOfSetup() const {
@@ -101,8 +101,7 @@ TEST_F(Install, WholeRoadWithAutostart) {
     EXPECT_EQ(run.LibraryCalls()[2], "Download|0|http://127.0.0.1:" RAVODUZA_TEST_PORT "/tarvik.exe|" +
                                          Utf8(work) + "\\tarvik.exe");
     // The product is started once, after the loader's own end at the latest.
-    WaitUntil([&] { return !ProductStarts().empty(); });
-    EXPECT_EQ(ProductStarts(), std::vector<std::string>{"\"" + Utf8(Target()) + "tarvik.exe\" /app:Demo"});
+    EXPECT_EQ(ProductStarts(Product()), std::vector<std::string>{"\"" + Utf8(Target()) + "tarvik.exe\" /app:Demo"});
     EXPECT_EQ(record.Read(), Target() + L"tarvik.exe");
     EXPECT_FALSE(PathExists(work));
     ExpectNoWorkDirectoryLeft();
@@ -119,15 +118,13 @@ TEST_F(Install, ClearedBoxDeselectsAutostart) {
     const auto setupRuns = ReadLines(SetupLog());
     ASSERT_EQ(setupRuns.size(), 1u);
     EXPECT_NE(setupRuns[0].find("\" /silent /norestart /mergetasks=!autostart"), std::string::npos);
-    WaitUntil([&] { return !ProductStarts().empty(); });
-    EXPECT_EQ(ProductStarts().size(), 1u);
+    EXPECT_EQ(ProductStarts(Product()).size(), 1u);
 }
 
 TEST_F(Install, SlowSetupIsWaitedFor) {
     PressButton(StartLoader(L"slow"), IDOK);
     EXPECT_EQ(WaitForEnd(), 0u);
-    WaitUntil([&] { return !ProductStarts().empty(); });
-    EXPECT_EQ(ProductStarts().size(), 1u);
+    EXPECT_EQ(ProductStarts(Product()).size(), 1u);
     ExpectNoWorkDirectoryLeft();
 }
 
@@ -167,8 +164,7 @@ TEST_F(Install, SetupCancelledInItsOwnWindowEndsSilently) {
 TEST_F(Install, SetupThatLeavesFilesStillStartsTheProduct) {
     PressButton(StartLoader(L"leave-files"), IDOK);
     EXPECT_EQ(WaitForEnd(), 0u);
-    WaitUntil([&] { return !ProductStarts().empty(); });
-    EXPECT_EQ(ProductStarts().size(), 1u);
+    EXPECT_EQ(ProductStarts(Product()).size(), 1u);
     EXPECT_FALSE(PathExists(WorkDirectoryOfSetup()));
     ExpectNoWorkDirectoryLeft();
 }
@@ -208,7 +204,7 @@ TEST_F(Install, SetupThatRecordsAMissingProgramEndsSilently) {
     PressButton(StartLoader(L"bad-position"), IDOK);
     EXPECT_EQ(WaitForEnd(), 5u);
     EXPECT_TRUE(TopLevelWindows(run.process().id()).empty());
-    EXPECT_TRUE(ProductStarts().empty());
+    EXPECT_TRUE(ProductStarts(Product(), 0).empty());
     ExpectNoWorkDirectoryLeft();
 }
 
@@ -238,8 +234,7 @@ TEST_F(Install, SetupHeldByAScannerStartsOnceReleased) {
     const auto calls = run.LibraryCalls();
     const std::string held = "Held|" + Utf8(WorkDirectoryOfSetup()) + "\\tarvik.exe";
     EXPECT_TRUE(std::find(calls.begin(), calls.end(), held) != calls.end()) << "the scanner never held the setup";
-    WaitUntil([&] { return !ProductStarts().empty(); });
-    EXPECT_EQ(ProductStarts().size(), 1u);
+    EXPECT_EQ(ProductStarts(Product()).size(), 1u);
     ExpectNoWorkDirectoryLeft();
 }
 
@@ -286,8 +281,7 @@ TEST_F(Install, ProductStartsAsTheDesktopUserWhenAShellRuns) {
     const auto logsBefore = ListFolder(LoaderTempPath());
     PressButton(StartLoader(), IDOK);
     EXPECT_EQ(WaitForEnd(), 0u);
-    WaitUntil([&] { return !ProductStarts().empty(); });
-    EXPECT_EQ(ProductStarts(), std::vector<std::string>{"\"" + Utf8(Target()) + "tarvik.exe\" /app:Demo"});
+    EXPECT_EQ(ProductStarts(Product()), std::vector<std::string>{"\"" + Utf8(Target()) + "tarvik.exe\" /app:Demo"});
     std::string text;
     for (const std::wstring& name : ListFolder(LoaderTempPath()))
         if (IsRunLog(name) && std::find(logsBefore.begin(), logsBefore.end(), name) == logsBefore.end())
@@ -329,8 +323,7 @@ TEST_F(Install, OnlyTheExpectedPublishersSetupRuns) {
     CopyFileOrThrow(BuildFolder() + L"tests\\signing\\signed.exe", run.folder() + L"rvdl_source.bin");
     PressButton(StartLoader(), IDOK);
     EXPECT_EQ(WaitForEnd(), 0u);
-    WaitUntil([&] { return !ProductStarts().empty(); });
-    EXPECT_EQ(ProductStarts().size(), 1u);
+    EXPECT_EQ(ProductStarts(Product()).size(), 1u);
     ExpectNoWorkDirectoryLeft();
 }
 
@@ -346,8 +339,7 @@ TEST_F(Install, CancelAnsweredNoLeavesTheWizardUsable) {
 
     PressButton(wizard, IDOK);
     EXPECT_EQ(WaitForEnd(), 0u);
-    WaitUntil([&] { return !ProductStarts().empty(); });
-    EXPECT_EQ(ProductStarts().size(), 1u);
+    EXPECT_EQ(ProductStarts(Product()).size(), 1u);
 }
 
 // A build that asks for rights only to install: Install starts the same
@@ -377,8 +369,7 @@ TEST_F(Install, ABuildThatAsksForRightsOnlyToInstall) {
 
     EXPECT_EQ(ReadLines(SetupLog()),
               std::vector<std::string>{"\"" + Utf8(WorkDirectoryOfSetup()) + "\\tarvik.exe\" /silent /norestart /mergetasks=autostart"});
-    WaitUntil([&] { return !ProductStarts().empty(); });
-    EXPECT_EQ(ProductStarts(), std::vector<std::string>{"\"" + Utf8(Target()) + "tarvik.exe\" /app:Demo"});
+    EXPECT_EQ(ProductStarts(Product()), std::vector<std::string>{"\"" + Utf8(Target()) + "tarvik.exe\" /app:Demo"});
     // Two logs: the loader's, and its elevated part's, started with its one argument.
     std::string elevated;
     for (const std::wstring& name : ListFolder(LoaderTempPath()))
@@ -395,8 +386,7 @@ TEST_F(Install, ABuildThatAsksForRightsOnlyToInstall) {
     Process& again = run.Start();
     ASSERT_TRUE(again.Wait());
     EXPECT_EQ(again.ExitCode(), 0u);
-    WaitUntil([&] { return ProductStarts().size() == 2; });
-    EXPECT_EQ(ProductStarts().size(), 2u);
+    EXPECT_EQ(ProductStarts(Product(), 2).size(), 2u);
     EXPECT_EQ(ListFolder(LoaderTempPath()), logsInstalled) << "an elevated part ran";
     ExpectNoWorkDirectoryLeft();
 }
@@ -422,7 +412,7 @@ struct Attacker {
     TempFolder victim{L"rvz victim"};
     std::vector<std::wstring> environment;
     std::wstring currentFolder;
-    std::string config = "[Loader]\r\nAppName=Demo\r\nGridCommand=/app:Demo\r\n";
+    std::string config = kDemoConfig;
     std::vector<std::wstring> planted;  // where a program of the attacker's lies
     std::vector<std::wstring> entriesBefore = ListFolder(LoaderTempPath());  // of the loader's folder
     int attempts = 0;    // tries while the loader held the setup
@@ -598,8 +588,7 @@ TEST(Attacks, NothingOutsideChangesAndNothingPlantedRuns) {
         const auto setups = ReadLines(setupLog);
         ASSERT_EQ(setups.size(), 1u);
         EXPECT_EQ(setups[0].rfind("\"" + Utf8(LoaderTempPath() + L"tkt"), 0), 0u) << setups[0];
-        WaitUntil([&] { return !ReadLines(target + L"product.log").empty(); });
-        EXPECT_EQ(ReadLines(target + L"product.log"),
+        EXPECT_EQ(ProductStarts(target + L"tarvik.exe"),
                   std::vector<std::string>{"\"" + Utf8(target) + "tarvik.exe\" /app:Demo"});
         for (const std::wstring& where : attacker.planted)
             EXPECT_FALSE(PathExists(where + L"product.log")) << "a planted program ran: " << Utf8(where);

@@ -11,14 +11,13 @@ namespace {
 
 class RealRoad : public ::testing::Test {
 protected:
-    RealRoad() : run(kConfig, LoaderRun::Library::None) {
+    RealRoad() : run(kDemoConfig, LoaderRun::Library::None) {
         for (const wchar_t* file : {L"RAVoduza_Download.dll", L"RAVoduza_en.ini", L"RAVoduza_de.ini"})
             CopyFileOrThrow(BuildFolder() + L"dist\\" + file, run.folder() + file);
         ::DeleteFileW(ServedSetup().c_str());
     }
     ~RealRoad() override { ::DeleteFileW(ServedSetup().c_str()); }
 
-    static constexpr char kConfig[] = "[Loader]\r\nAppName=Demo\r\nGridCommand=/app:Demo\r\n";
     static std::wstring ServedSetup() { return BuildFolder() + L"tests\\http_root\\tarvik.exe"; }
     void ServeSetup() const {
         CopyFileOrThrow(BuildFolder() + L"tests\\fixtures\\tarvik_standin.exe", ServedSetup());
@@ -33,11 +32,6 @@ protected:
         return wizard;
     }
     std::wstring Target() const { return run.folder() + L"Tarvik App\\"; }
-    std::vector<std::string> ProductStarts() const {
-        std::vector<std::string> starts;
-        WaitUntil([&] { return !(starts = ReadLines(Target() + L"product.log")).empty(); });
-        return starts;
-    }
 
     ScopedInstallRecord record;
     LoaderRun run;
@@ -53,7 +47,7 @@ TEST_F(RealRoad, DownloadsInstallsAndStartsTarvik) {
     ASSERT_EQ(setupRuns.size(), 1u);
     EXPECT_NE(setupRuns[0].find("\\tarvik.exe\" /silent /norestart /mergetasks=autostart"),
               std::string::npos) << setupRuns[0];
-    EXPECT_EQ(ProductStarts(), std::vector<std::string>{"\"" + Utf8(Target()) + "tarvik.exe\" /app:Demo"});
+    EXPECT_EQ(ProductStarts(Target() + L"tarvik.exe"), std::vector<std::string>{"\"" + Utf8(Target()) + "tarvik.exe\" /app:Demo"});
 }
 
 TEST_F(RealRoad, ClearedBoxReachesTheSetup) {
@@ -66,7 +60,7 @@ TEST_F(RealRoad, ClearedBoxReachesTheSetup) {
     const auto setupRuns = ReadLines(run.folder() + L"setup.log");
     ASSERT_EQ(setupRuns.size(), 1u);
     EXPECT_NE(setupRuns[0].find("/mergetasks=!autostart"), std::string::npos) << setupRuns[0];
-    EXPECT_EQ(ProductStarts().size(), 1u);
+    EXPECT_EQ(ProductStarts(Target() + L"tarvik.exe").size(), 1u);
 }
 
 // The library's own dialog says why; the loader adds nothing and leaves nothing.

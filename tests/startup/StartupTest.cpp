@@ -7,7 +7,6 @@
 namespace rvztest {
 namespace {
 
-const std::string kDemoConfig = "[Loader]\r\nAppName=Demo\r\nGridCommand=/app:Demo\r\n";
 
 // The stand-in product installed into a folder of the test's own.
 std::wstring InstallProduct(const std::wstring& folder) {
@@ -15,13 +14,6 @@ std::wstring InstallProduct(const std::wstring& folder) {
     const std::wstring program = folder + L"tarvik.exe";
     CopyFileOrThrow(BuildFolder() + L"tests\\fixtures\\tarvik_standin.exe", program);
     return program;
-}
-
-std::vector<std::string> ProductStarts(const std::wstring& program) {
-    std::vector<std::string> starts;
-    const std::wstring log = program.substr(0, program.rfind(L'\\') + 1) + L"product.log";
-    WaitUntil([&] { return !(starts = ReadLines(log)).empty(); }, 20s);
-    return starts;
 }
 
 std::string LanguageFileName() { return GermanInterface() ? "RAVoduza_de.ini" : "RAVoduza_en.ini"; }

@@ -63,6 +63,13 @@ MessageBoxSeen WaitForMessageBox(DWORD processId, std::chrono::milliseconds time
 
 void PressButton(HWND window, int id) { ::PostMessageW(::GetDlgItem(window, id), BM_CLICK, 0, 0); }
 
+std::vector<std::string> ProductStarts(const std::wstring& program, size_t atLeast) {
+    const std::wstring log = program.substr(0, program.rfind(L'\\') + 1) + L"product.log";
+    std::vector<std::string> starts;
+    WaitUntil([&] { return (starts = ReadLines(log)).size() >= atLeast; }, 20s);
+    return starts;
+}
+
 RoadMessage SplitRoadMessage(const std::wstring& text) {
     for (const wchar_t* lead : {L"\r\n\r\nDetails are in the log: ", L"\r\n\r\nEinzelheiten stehen im Protokoll: "}) {
         const size_t at = text.rfind(lead);

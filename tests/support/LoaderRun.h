@@ -12,11 +12,16 @@
 
 namespace rvztest {
 
+// The demo's configuration: the add-on Demo, which starts Tarvik with
+// /app:Demo; the same as the shipped example, resources/RAVoduza_config.ini,
+// which the test scripts copy.
+constexpr char kDemoConfig[] = "[Loader]\r\nAppName=Demo\r\nGridCommand=/app:Demo\r\n";
+
 class LoaderRun {
 public:
     enum class Library { StandIn, Incomplete, None };
 
-    explicit LoaderRun(const std::string& configIni = "[Loader]\r\nAppName=Demo\r\nGridCommand=/app:Demo\r\n",
+    explicit LoaderRun(const std::string& configIni = kDemoConfig,
                        Library library = Library::StandIn, const std::wstring& folderHint = L"rvz loader");
 
     const std::wstring& folder() const { return folder_.path(); }
@@ -45,6 +50,12 @@ inline bool IsRunLog(const std::wstring& name) { return name.rfind(L"RAVoduza-",
 
 // Lines of a UTF-8 log file, without line ends.
 std::vector<std::string> ReadLines(const std::wstring& path);
+
+// The command lines that the stand-in product at the program's path was
+// started with, one per start (its product.log), once there are at least
+// `atLeast` of them or 20 s have passed: a product may start after its
+// loader has ended.
+std::vector<std::string> ProductStarts(const std::wstring& program, size_t atLeast = 1);
 
 // A message box of the process (class #32770): its title and text.
 struct MessageBoxSeen {
