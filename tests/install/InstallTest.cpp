@@ -391,6 +391,29 @@ TEST_F(Install, ABuildThatAsksForRightsOnlyToInstall) {
     ExpectNoWorkDirectoryLeft();
 }
 
+// In such a build the elevated part's end is the loader's: a failed download
+// (the library said why) and a setup that failed end the road as they do
+// where the loader installs itself.
+TEST_F(Install, TheElevatedPartsEndIsTheLoaders) {
+    run.UseLoader(L"tests\\installdist\\RAVoduza.exe");
+    const struct {
+        const char* name;
+        bool served;
+        const wchar_t* setupMode;
+        DWORD exitCode;
+    } rows[] = {{"download failed", false, L"install", 4u}, {"setup failed", true, L"fail", 5u}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (!row.served) ::DeleteFileW((run.folder() + L"rvdl_source.bin").c_str());
+        else CopyFileOrThrow(BuildFolder() + L"tests\\fixtures\\tarvik_standin.exe", run.folder() + L"rvdl_source.bin");
+        PressButton(StartLoader(row.setupMode), IDOK);
+        EXPECT_EQ(WaitForEnd(), row.exitCode);
+        EXPECT_TRUE(ProductStarts(Product(), 0).empty());
+        EXPECT_EQ(record.Read(), L"");
+        ExpectNoWorkDirectoryLeft();
+    }
+}
+
 // A folder's files and folders, each with its bytes and attributes.
 std::map<std::wstring, std::pair<std::string, DWORD>> Snapshot(const std::wstring& folder) {
     std::map<std::wstring, std::pair<std::string, DWORD>> files;
