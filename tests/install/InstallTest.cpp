@@ -107,18 +107,32 @@ TEST_F(Install, WholeRoadWithAutostart) {
     ExpectNoWorkDirectoryLeft();
 }
 
+// The box cleared by a click, or by its access key as a user at the
+// keyboard would, deselects the task; each start installs once more.
 TEST_F(Install, ClearedBoxDeselectsAutostart) {
-    HWND wizard = StartLoader();
-    HWND box = FindCheckBox(wizard);
-    ASSERT_NE(box, nullptr);
-    ::PostMessageW(box, BM_CLICK, 0, 0);
-    ASSERT_TRUE(WaitUntil([&] { return ::SendMessageW(box, BM_GETCHECK, 0, 0) == BST_UNCHECKED; }));
-    PressButton(wizard, IDOK);
-    EXPECT_EQ(WaitForEnd(), 0u);
-    const auto setupRuns = ReadLines(SetupLog());
-    ASSERT_EQ(setupRuns.size(), 1u);
-    EXPECT_NE(setupRuns[0].find("\" /silent /norestart /mergetasks=!autostart"), std::string::npos);
-    EXPECT_EQ(ProductStarts(Product()).size(), 1u);
+    const struct {
+        const char* how;
+        void (*clear)(HWND wizard, HWND box);
+    } ways[] = {
+        {"a click", [](HWND, HWND box) { ::PostMessageW(box, BM_CLICK, 0, 0); }},
+        {"Alt+A", [](HWND wizard, HWND) { ::PostMessageW(wizard, WM_SYSCHAR, 'a', 1 << 29); }},
+    };
+    size_t starts = 0;
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.how);
+        record.Remove();  // not installed yet, for the wizard to show
+        HWND wizard = StartLoader();
+        HWND box = FindCheckBox(wizard);
+        ASSERT_NE(box, nullptr);
+        way.clear(wizard, box);
+        ASSERT_TRUE(WaitUntil([&] { return ::SendMessageW(box, BM_GETCHECK, 0, 0) == BST_UNCHECKED; }));
+        PressButton(wizard, IDOK);
+        EXPECT_EQ(WaitForEnd(), 0u);
+        const auto setupRuns = ReadLines(SetupLog());
+        ASSERT_EQ(setupRuns.size(), ++starts);
+        EXPECT_NE(setupRuns.back().find("\" /silent /norestart /mergetasks=!autostart"), std::string::npos);
+        EXPECT_EQ(ProductStarts(Product(), starts).size(), starts);
+    }
 }
 
 TEST_F(Install, SlowSetupIsWaitedFor) {
@@ -245,31 +259,39 @@ TEST_F(Install, RealInstallerInstallsAndTheProductStarts) {
     RemoveTree(installed);
     const rvz::ScopeExit uninstall([&] { RemoveTree(installed); });
     CopyFileOrThrow(BuildFolder() + L"tests\\fixtures\\tarvik_nsis_setup.exe", run.folder() + L"rvdl_source.bin");
-    const auto logsBefore = ListFolder(LoaderTempPath());
-    PressButton(StartLoader(), IDOK);
-    EXPECT_EQ(WaitForEnd(), 0u);
+    // With the box as it opens, then cleared: the installer takes the task as given.
+    for (const bool autostart : {true, false}) {
+        SCOPED_TRACE(autostart ? "autostart" : "no autostart");
+        record.Remove();  // not installed yet, for the wizard to show
+        const auto logsBefore = ListFolder(LoaderTempPath());
+        HWND wizard = StartLoader();
+        if (!autostart) ::PostMessageW(FindCheckBox(wizard), BM_CLICK, 0, 0);
+        PressButton(wizard, IDOK);
+        EXPECT_EQ(WaitForEnd(), 0u);
+        EXPECT_EQ(record.Read(L"Tasks"), autostart ? L"autostart" : L"!autostart");
 
-    const std::wstring position = record.Read();
-    ASSERT_EQ(position.rfind(L'"', 0), 0u) << Utf8(position);
-    const std::wstring program = position.substr(1, position.size() - 2);
-    EXPECT_NE(program.find(L"\\Tarvik by Brisolt\\tarvik.exe"), std::wstring::npos) << Utf8(program);
-    std::vector<std::string> starts;
-    WaitUntil([&] { return !(starts = ReadLines(installed + L"product.log")).empty(); });
-    EXPECT_EQ(starts, std::vector<std::string>{"\"" + Utf8(program) + "\" /app:Demo"});
+        const std::wstring position = record.Read();
+        ASSERT_EQ(position.rfind(L'"', 0), 0u) << Utf8(position);
+        const std::wstring program = position.substr(1, position.size() - 2);
+        EXPECT_NE(program.find(L"\\Tarvik by Brisolt\\tarvik.exe"), std::wstring::npos) << Utf8(program);
+        const std::vector<std::string> starts = ProductStarts(program, autostart ? 1 : 2);
+        EXPECT_EQ(starts.back(), "\"" + Utf8(program) + "\" /app:Demo");
 
-    std::wstring log;
-    for (const std::wstring& name : ListFolder(LoaderTempPath()))
-        if (IsRunLog(name) && std::find(logsBefore.begin(), logsBefore.end(), name) == logsBefore.end())
-            log = LoaderTempPath() + name;
-    ASSERT_FALSE(log.empty()) << "the run left its log";
-    std::string text;
-    for (const std::string& line : ReadLines(log)) text += line + "\n";
-    // No desktop shell runs on the bare virtual display: the loader's own token.
-    for (const char* step : {"Download from http://127.0.0.1:", "/silent /norestart /mergetasks=autostart",
-                             "Setup ended with exit code 0",
-                             "Product started with the loader's own rights (no desktop shell runs): \"",
-                             "Outcome: exit code 0"})
-        EXPECT_NE(text.find(step), std::string::npos) << step << " in\n" << text;
+        std::wstring log;
+        for (const std::wstring& name : ListFolder(LoaderTempPath()))
+            if (IsRunLog(name) && std::find(logsBefore.begin(), logsBefore.end(), name) == logsBefore.end())
+                log = LoaderTempPath() + name;
+        ASSERT_FALSE(log.empty()) << "the run left its log";
+        std::string text;
+        for (const std::string& line : ReadLines(log)) text += line + "\n";
+        // No desktop shell runs on the bare virtual display: the loader's own token.
+        for (const std::string& step : {std::string("Download from http://127.0.0.1:"),
+                                       std::string("/silent /norestart /mergetasks=") + (autostart ? "autostart" : "!autostart"),
+                                       std::string("Setup ended with exit code 0"),
+                                       std::string("Product started with the loader's own rights (no desktop shell runs): \""),
+                                       std::string("Outcome: exit code 0")})
+            EXPECT_NE(text.find(step), std::string::npos) << step << " in\n" << text;
+    }
 }
 
 // Tarvik belongs to the user at the desktop: where a shell runs, the loader

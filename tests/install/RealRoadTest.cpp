@@ -50,19 +50,6 @@ TEST_F(RealRoad, DownloadsInstallsAndStartsTarvik) {
     EXPECT_EQ(ProductStarts(Target() + L"tarvik.exe"), std::vector<std::string>{"\"" + Utf8(Target()) + "tarvik.exe\" /app:Demo"});
 }
 
-TEST_F(RealRoad, ClearedBoxReachesTheSetup) {
-    ServeSetup();
-    HWND wizard = StartLoader();
-    // Alt+A toggles the check box, as a user at the keyboard would.
-    ::PostMessageW(wizard, WM_SYSCHAR, 'a', 1 << 29);
-    PressButton(wizard, IDOK);
-    ASSERT_TRUE(run.process().Wait(60s));
-    const auto setupRuns = ReadLines(run.folder() + L"setup.log");
-    ASSERT_EQ(setupRuns.size(), 1u);
-    EXPECT_NE(setupRuns[0].find("/mergetasks=!autostart"), std::string::npos) << setupRuns[0];
-    EXPECT_EQ(ProductStarts(Target() + L"tarvik.exe").size(), 1u);
-}
-
 // The library's own dialog says why; the loader adds nothing and leaves nothing.
 // A name beyond the ANSI code page, saved as UTF-8, reaches the dialog whole.
 TEST_F(RealRoad, MissingSetupOnTheServerEndsAfterTheLibrarysMessage) {

@@ -341,10 +341,10 @@ void ScopedInstallRecord::Remove() const {
         ::RegDeleteValueW(key.get(), L"Position");
 }
 
-std::wstring ScopedInstallRecord::Read() const {
+std::wstring ScopedInstallRecord::Read(const wchar_t* value) const {
     wchar_t data[4096];
     DWORD size = sizeof(data);
-    if (::RegGetValueW(HKEY_LOCAL_MACHINE, kInfoKey, L"Position",
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE, kInfoKey, value,
                        RRF_RT_REG_SZ | 0x00020000 /* RRF_SUBKEY_WOW6432KEY */, nullptr, data, &size) != ERROR_SUCCESS)
         return {};
     return data;

@@ -114,7 +114,8 @@ public:
     void SetString(const std::wstring& position) const;
     void SetRaw(DWORD type, const void* data, DWORD size) const;
     void Remove() const;
-    std::wstring Read() const;
+    // The record, or another value of its key.
+    std::wstring Read(const wchar_t* value = L"Position") const;
 };
 
 // Where the NSIS fixture (tarvik_nsis_setup.exe) installs: Program Files of

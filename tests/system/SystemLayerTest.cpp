@@ -1,6 +1,5 @@
 // The system layer against the real registry, profile API, file system and
 // processes under Wine.
-#include "CommandLines.h"
 #include "Handles.h"
 #include "RunLog.h"
 #include "WinTestSupport.h"
@@ -688,31 +687,6 @@ TEST(RunLog, AFolderThatCannotBeUsedLeavesTheLogOff) {
     EXPECT_TRUE(log.Path().empty());
     log.Write(L"goes nowhere");
     EXPECT_TRUE(ListFolder(temp.path()).empty());
-}
-
-// A real installer, built with NSIS, run as the loader runs the setup:
-// it installs into a folder with blanks and writes a quoted record, which
-// names the program that starts.
-TEST(RunAndWait, RealSetupInstallsWithTheLoadersSwitches) {
-    ScopedInstallRecord record;
-    const std::wstring installed = NsisSetupFolder();
-    RemoveTree(installed);
-    ScopeExit uninstall([&] { RemoveTree(installed); });
-
-    for (const bool autostart : {true, false}) {
-        const RunResult result = RunAndWait(Fixture(L"tarvik_nsis_setup.exe"),
-                                            SetupCommandLine(Fixture(L"tarvik_nsis_setup.exe"), autostart));
-        EXPECT_TRUE(result.started) << "error " << result.error;
-        EXPECT_EQ(result.exitCode, 0u);
-        EXPECT_EQ(ReadPosition(), Quoted(installed + L"tarvik.exe"));
-        EXPECT_EQ(RegReadString(HKEY_LOCAL_MACHINE, kInfoKey, L"Tasks"),
-                  autostart ? L"autostart" : L"!autostart");
-    }
-    const ProductStart start = ProductStartFor(ReadPosition(), L"/app:Demo", FileExists);
-    ASSERT_EQ(start.program, installed + L"tarvik.exe");
-    StartProgram(start.program, start.commandLine);
-    ASSERT_TRUE(WaitUntil([&] { return !ReadFileBytes(installed + L"product.log").empty(); }));
-    EXPECT_EQ(ReadFileBytes(installed + L"product.log"), Utf8(start.commandLine + L"\n"));
 }
 
 }  // namespace
