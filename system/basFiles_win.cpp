@@ -235,6 +235,18 @@ std::wstring MarkerPath(const std::wstring& directory) {
     return directory + L"\\" + kWorkDirectoryMarker;
 }
 
+// Tries up to `attempts` times, a short pause apart, until the attempt
+// succeeds: a program that has just ended may hold its files, or its
+// current folder, for a moment.
+template <typename Attempt>
+bool TryAgainAWhile(int attempts, Attempt attempt) {
+    for (int tried = 0; tried < attempts; ++tried) {
+        if (tried > 0) ::Sleep(100);
+        if (attempt()) return true;
+    }
+    return false;
+}
+
 // Removes a marked work directory whose marker (opened with DELETE) the
 // caller holds and whose folder handle lists it: everything but the marker
 // first, tried as often as given a short pause apart, because a program that
@@ -242,11 +254,8 @@ std::wstring MarkerPath(const std::wstring& directory) {
 // stays marked as the loader's. Then the marker goes, released. True when
 // the folder is empty; the caller removes the folder itself.
 bool EmptyMarkedDirectory(HANDLE folder, const std::wstring& path, UniqueFile& marker, int attempts) {
-    bool emptied = false;
-    for (int attempt = 0; attempt < attempts && !emptied; ++attempt) {
-        if (attempt > 0) ::Sleep(100);
-        emptied = EmptyFolder(folder, path, kWorkDirectoryMarker);
-    }
+    const bool emptied =
+        TryAgainAWhile(attempts, [&] { return EmptyFolder(folder, path, kWorkDirectoryMarker); });
     if (emptied) MarkDeleted(marker.get());
     marker.reset();
     return emptied;
@@ -337,8 +346,9 @@ bool WorkDirectory::Remove() noexcept {
         folder_.reset();
         if (!emptied || !known) return false;
         const size_t cut = path.rfind(L'\\');
-        FolderEntry self{path.substr(cut + 1), FILE_ATTRIBUTE_DIRECTORY, FileIdOf(own)};
-        return RemoveListedEntry(path.substr(0, cut), self, nullptr);
+        const FolderEntry self{path.substr(cut + 1), FILE_ATTRIBUTE_DIRECTORY, FileIdOf(own)};
+        // The setup ran in it: its current folder may outlive it a moment.
+        return TryAgainAWhile(20, [&] { return RemoveListedEntry(path.substr(0, cut), self, nullptr); });
     } catch (...) {
         folder_.reset();
         marker_.reset();
