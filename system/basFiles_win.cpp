@@ -20,8 +20,8 @@ namespace rvz {
 namespace {
 
 // Administrators and the system may change the work directory; other users
-// may only read it. Not inherited from the user's temporary folder, because
-// the elevated loader runs what it downloads into it.
+// may only read it. Not inherited from the folder it lies in, because the
+// elevated loader runs what it downloads into it.
 constexpr wchar_t kWorkDirectorySddl[] =
     L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)";
 
