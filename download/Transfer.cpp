@@ -56,7 +56,8 @@ std::wstring ErrorText(DWORD code) {
 // what the program's manifest claims to know.
 OldWindows RunningOldWindows() {
     using GetVersion = LONG(WINAPI*)(OSVERSIONINFOW*);
-    const auto getVersion = rvz::FunctionOf<GetVersion>(::GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion");
+    const auto getVersion =
+        rvz::FunctionOf<GetVersion>(::GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion");
     OSVERSIONINFOW version{};
     version.dwOSVersionInfoSize = sizeof(version);
     if (!getVersion || getVersion(&version) != 0) return OldWindows::None;

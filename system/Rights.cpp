@@ -50,7 +50,6 @@ DesktopToken DesktopUserToken() {
     }
     const auto failed = [&desktop](const wchar_t* call) {
         desktop.why = std::wstring(call) + L": " + SystemErrorText(::GetLastError());
-        desktop.token.reset();
     };
     const UniqueHandleKernel process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
     UniqueHandleKernel shellToken;

@@ -4,8 +4,6 @@
 #include "WinError.h"
 #include "basFiles.h"
 
-#include <sddl.h>
-
 #include <algorithm>
 #include <cwchar>
 #include <iterator>
@@ -70,12 +68,8 @@ void DeleteOldLogs(const std::wstring& folder, const std::wstring& ownName, Owne
 RunLog RunLog::Open(const std::wstring& folder, OwnerCheck isLoaders) noexcept {
     RunLog log;
     try {
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kLogSddl, SDDL_REVISION_1,
-                                                                  &descriptor, nullptr))
-            return RunLog();
-        const UniqueLocal security(descriptor);
-        SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
+        const UniqueLocal security = SecurityOf(kLogSddl);
+        SECURITY_ATTRIBUTES attributes{sizeof(attributes), security.get(), FALSE};
         SYSTEMTIME now;
         ::GetLocalTime(&now);
         wchar_t stamp[kStampLength + 1];

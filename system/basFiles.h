@@ -31,6 +31,10 @@ namespace rvz {
 
 // --- Windows operations ---
 
+// A security descriptor written in SDDL, for SECURITY_ATTRIBUTES. Throws
+// WinError.
+UniqueLocal SecurityOf(const wchar_t* sddl);
+
 // The security of the work directory: administrators and the system may
 // change it, other users only read it; nothing is inherited from the folder
 // it lies in, because the elevated loader runs what it downloads there.
@@ -135,26 +139,12 @@ int RemoveAbandonedWorkDirectories(const std::wstring& folder,
 // accepts at the moment of removal. True when it was removed. Never throws.
 bool RemoveOwnFile(const std::wstring& path, OwnerCheck isLoaders = MadeByAdministrators) noexcept;
 
-// One entry of a folder, listed through the folder's handle.
-struct FolderEntry {
-    std::wstring name;
-    DWORD attributes = 0;
-    LONGLONG id = 0;  // the file id, as GetFileInformationByHandle gives it
-};
-
-// The entries of an open folder (FILE_LIST_DIRECTORY), without "." and "..".
-// Throws only std::bad_alloc.
-std::vector<FolderEntry> ListEntries(HANDLE folder);
-
 // Opens an existing file for reading and denies others every write, delete
 // and rename while the handle lives, so that what was checked stays what
 // runs. A link is refused. A file that something else has open for a moment
 // (a virus scanner) is tried again for up to 30 seconds. Invalid, with
 // GetLastError set, when the file cannot be held.
 UniqueFile HoldFile(const std::wstring& path);
-
-// Whether two handles name the same file (volume and file id).
-bool SameFile(HANDLE first, HANDLE second) noexcept;
 
 // What became of a program that RunAndWait was asked to run.
 struct RunResult {

@@ -77,24 +77,25 @@ private:
 };
 
 // Starts a process shown normally; false with the system's error code left
-// in GetLastError when Windows refuses. Suspended, it runs only once resumed.
-STARTUPINFOW ShownNormally() {
+// in GetLastError when Windows refuses. Suspended, it runs only once resumed;
+// with a token, as that token's user, with that user's environment.
+bool CreateShownProcess(const std::wstring& program, const std::wstring& commandLine,
+                        bool suspended, const std::wstring& folder, HANDLE token,
+                        ProcessHandles& started) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNORMAL;
-    return startup;
-}
-
-bool CreateShownProcess(const std::wstring& program, const std::wstring& commandLine,
-                        bool suspended, const std::wstring& folder, ProcessHandles& started) {
-    STARTUPINFOW startup = ShownNormally();
     PROCESS_INFORMATION info{};
-    std::wstring line = commandLine;  // CreateProcessW may write into it
-    if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE,
-                          NORMAL_PRIORITY_CLASS | (suspended ? CREATE_SUSPENDED : 0), nullptr,
-                          folder.empty() ? nullptr : folder.c_str(), &startup, &info))
-        return false;
+    std::wstring line = commandLine;  // both calls may write into it
+    const DWORD flags = NORMAL_PRIORITY_CLASS | (suspended ? CREATE_SUSPENDED : 0);
+    const wchar_t* current = folder.empty() ? nullptr : folder.c_str();
+    const BOOL created =
+        token ? ::CreateProcessWithTokenW(token, 0, program.c_str(), line.data(), flags, nullptr,
+                                          current, &startup, &info)
+              : ::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, flags,
+                                 nullptr, current, &startup, &info);
+    if (!created) return false;
     started = ProcessHandles::Adopt(info);
     return true;
 }
@@ -140,6 +141,43 @@ UniqueFile OpenEntry(const std::wstring& path, bool folder) {
 LONGLONG FileIdOf(const BY_HANDLE_FILE_INFORMATION& info) {
     return static_cast<LONGLONG>((static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) |
                                  info.nFileIndexLow);
+}
+
+// Whether two handles name the same file (volume and file id).
+bool SameFile(HANDLE first, HANDLE second) {
+    BY_HANDLE_FILE_INFORMATION a;
+    BY_HANDLE_FILE_INFORMATION b;
+    return ::GetFileInformationByHandle(first, &a) && ::GetFileInformationByHandle(second, &b) &&
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && FileIdOf(a) == FileIdOf(b);
+}
+
+// One entry of a folder, listed through the folder's handle.
+struct FolderEntry {
+    std::wstring name;
+    DWORD attributes = 0;
+    LONGLONG id = 0;  // the file id, as GetFileInformationByHandle gives it
+};
+
+// The entries of an open folder (FILE_LIST_DIRECTORY), without "." and "..".
+// Throws only std::bad_alloc.
+std::vector<FolderEntry> ListEntries(HANDLE folder) {
+    std::vector<FolderEntry> entries;
+    std::vector<LONGLONG> buffer(8192);  // 64 kB, aligned for the records
+    const DWORD size = static_cast<DWORD>(buffer.size() * sizeof(LONGLONG));
+    FILE_INFO_BY_HANDLE_CLASS request = FileIdBothDirectoryRestartInfo;
+    while (::GetFileInformationByHandleEx(folder, request, buffer.data(), size)) {
+        request = FileIdBothDirectoryInfo;
+        auto* record = reinterpret_cast<const BYTE*>(buffer.data());
+        for (;;) {
+            const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(record);
+            std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..")
+                entries.push_back({std::move(name), info->FileAttributes, info->FileId.QuadPart});
+            if (info->NextEntryOffset == 0) break;
+            record += info->NextEntryOffset;
+        }
+    }
+    return entries;
 }
 
 // Deletes what the handle names (opened with DELETE): a file's name, a
@@ -296,13 +334,15 @@ bool MadeByAdministrators(HANDLE object) noexcept {
     return IsAdministratorsOrSystem(owner);
 }
 
-UniqueLocal WorkDirectorySecurity() {
+UniqueLocal SecurityOf(const wchar_t* sddl) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kWorkDirectorySddl, SDDL_REVISION_1,
-                                                              &descriptor, nullptr))
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
+                                                              nullptr))
         ThrowLastError(L"ConvertStringSecurityDescriptorToSecurityDescriptor");
     return UniqueLocal(descriptor);
 }
+
+UniqueLocal WorkDirectorySecurity() { return SecurityOf(kWorkDirectorySddl); }
 
 std::wstring CreateTempDirectory(const std::wstring& folder) {
     const UniqueLocal descriptor = WorkDirectorySecurity();
@@ -421,25 +461,6 @@ bool RemoveOwnFile(const std::wstring& path, OwnerCheck isLoaders) noexcept {
     }
 }
 
-std::vector<FolderEntry> ListEntries(HANDLE folder) {
-    std::vector<FolderEntry> entries;
-    std::vector<LONGLONG> buffer(8192);  // 64 kB, aligned for the records
-    const DWORD size = static_cast<DWORD>(buffer.size() * sizeof(LONGLONG));
-    FILE_INFO_BY_HANDLE_CLASS request = FileIdBothDirectoryRestartInfo;
-    while (::GetFileInformationByHandleEx(folder, request, buffer.data(), size)) {
-        request = FileIdBothDirectoryInfo;
-        auto* record = reinterpret_cast<const BYTE*>(buffer.data());
-        for (;;) {
-            const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(record);
-            std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
-            if (name != L"." && name != L"..")
-                entries.push_back({std::move(name), info->FileAttributes, info->FileId.QuadPart});
-            if (info->NextEntryOffset == 0) break;
-            record += info->NextEntryOffset;
-        }
-    }
-    return entries;
-}
 
 UniqueFile HoldFile(const std::wstring& path) {
     DispatchingWait wait;
@@ -459,12 +480,6 @@ UniqueFile HoldFile(const std::wstring& path) {
     return file;
 }
 
-bool SameFile(HANDLE first, HANDLE second) noexcept {
-    BY_HANDLE_FILE_INFORMATION a;
-    BY_HANDLE_FILE_INFORMATION b;
-    return ::GetFileInformationByHandle(first, &a) && ::GetFileInformationByHandle(second, &b) &&
-           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && FileIdOf(a) == FileIdOf(b);
-}
 
 RunResult RunAndWait(const std::wstring& program, const std::wstring& commandLine,
                      const RunOptions& options) {
@@ -474,7 +489,7 @@ RunResult RunAndWait(const std::wstring& program, const std::wstring& commandLin
         ProcessHandles process;
         const bool check = options.image != nullptr;
         if (!TryWhileLocked(wait, [&] {
-                return CreateShownProcess(program, commandLine, check, options.folder, process);
+                return CreateShownProcess(program, commandLine, check, options.folder, nullptr, process);
             })) {
             result.error = ::GetLastError();
             return result;
@@ -487,10 +502,7 @@ RunResult RunAndWait(const std::wstring& program, const std::wstring& commandLin
             return result;
         }
         if (check) ::ResumeThread(process.thread.get());
-        result = RunResult{true, false, 0, 0};
-        // Sleeps until the process ends or a message arrives: no polling.
-        wait.For(process.process.get(), INFINITE);
-        ::GetExitCodeProcess(process.process.get(), &result.exitCode);
+        result = RunResult{true, false, 0, WaitForProcess(process.process.get())};
     } catch (...) {
         // Only copying the command line can fail here: nothing was started.
         if (!result.started) result.error = ERROR_NOT_ENOUGH_MEMORY;
@@ -511,19 +523,9 @@ DWORD WaitForProcess(HANDLE process) noexcept {
 }
 
 void StartProgram(const std::wstring& program, const std::wstring& commandLine, HANDLE token) {
-    if (!token) {
-        ProcessHandles started;  // not kept: the program runs on its own
-        if (!CreateShownProcess(program, commandLine, false, {}, started))
-            ThrowLastError(L"Could not start " + commandLine);
-        return;
-    }
-    STARTUPINFOW startup = ShownNormally();
-    PROCESS_INFORMATION info{};
-    std::wstring line = commandLine;  // CreateProcessWithTokenW may write into it
-    if (!::CreateProcessWithTokenW(token, 0, program.c_str(), line.data(), NORMAL_PRIORITY_CLASS,
-                                   nullptr, nullptr, &startup, &info))
+    ProcessHandles started;  // not kept: the program runs on its own
+    if (!CreateShownProcess(program, commandLine, false, {}, token, started))
         ThrowLastError(L"Could not start " + commandLine);
-    ProcessHandles::Adopt(info);  // closed at once: the program runs on its own
 }
 
 void RestrictDllSearch() noexcept { RestrictDllSearch(::GetModuleHandleW(L"kernel32.dll")); }

@@ -4,6 +4,7 @@
 #include "Handles.h"
 #include "WinError.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -111,7 +112,6 @@ bool SameIniName(const std::wstring& a, const std::wstring& b) {
 // around a value; at most 254 characters, as ReadIniString gives.
 std::wstring IniValue(const std::wstring& text, const std::wstring& section, const std::wstring& key) {
     bool inSection = false;
-    bool sectionSeen = false;
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find(L'\n', start);
@@ -119,16 +119,15 @@ std::wstring IniValue(const std::wstring& text, const std::wstring& section, con
         const std::wstring line = TrimIniBlanks(text.substr(start, end - start));
         start = end + 1;
         if (!line.empty() && line[0] == L'[') {
-            const size_t close = line.rfind(L']');
-            const std::wstring name = TrimIniBlanks(line.substr(1, (close == std::wstring::npos ? line.size() : close) - 1));
-            // Only the first section of the name counts.
-            if (sectionSeen && inSection) return {};
-            inSection = SameIniName(name, section);
-            sectionSeen = sectionSeen || inSection;
+            // Only the first section of the name counts: its end ends the search.
+            if (inSection) return {};
+            const size_t close = std::min(line.rfind(L']'), line.size());
+            inSection = SameIniName(TrimIniBlanks(line.substr(1, close - 1)), section);
             continue;
         }
         const size_t equals = line.find(L'=');
-        if (!inSection || equals == std::wstring::npos || !SameIniName(TrimIniBlanks(line.substr(0, equals)), key))
+        if (!inSection || equals == std::wstring::npos ||
+            !SameIniName(TrimIniBlanks(line.substr(0, equals)), key))
             continue;
         std::wstring value = TrimIniBlanks(line.substr(equals + 1));
         if (value.size() >= 2 && (value[0] == L'"' || value[0] == L'\'') && value.back() == value[0])
