@@ -158,6 +158,36 @@ TEST(ReadIniString, MissingFileSectionOrKeyGiveTheDefault) {
     EXPECT_FALSE(PathExists(folder.path() + L"missing.ini"));  // reading never creates
 }
 
+// A configuration saved as UTF-8 with a mark is read in memory: it must
+// read as the profile API reads the same text saved as UTF-16.
+TEST(IniFile, Utf8WithAMarkReadsAsTheProfileApiReadsUtf16) {
+    TempFolder folder;
+    const std::wstring longValue(300, L'x');
+    const std::wstring rows[] = {
+        L"[Loader]\r\nAppName=Demo\r\nGridCommand=/app:Demo\r\n",
+        L"  [ Loader ]  \r\n \tAppName \t=  Demo App \t\r\nGridCommand = /app:Demo\r\n",
+        L"[loader]\r\nappname=Demo\r\nGRIDCOMMAND=/app:Demo\r\n",
+        L"[Loader]\r\nAppName=\"Demo\"\r\nGridCommand='/app:Demo'\r\n",
+        L"[Loader]\r\nAppName=\"Demo\r\nGridCommand=\"/app:Demo'\r\n",
+        L"[Loader]\r\nAppName=First\r\nAppName=Second\r\nGridCommand=/app:a=b\r\n",
+        L"[Loader]\r\n;AppName=Comment\r\nGridCommand=\r\n[Other]\r\nAppName=X\r\n[Loader]\r\nAppName=Late\r\n",
+        L"[Other]\r\nAppName=X\r\n[Loader]\r\nAppName=\u03a9mega\r\nGridCommand=" + longValue + L"\r\n",
+        L"[Loader]\nAppName=Demo\nGridCommand=/app:Demo",
+    };
+    for (const std::wstring& text : rows) {
+        SCOPED_TRACE(Utf8(text));
+        const std::wstring utf16 = folder.path() + L"utf16.ini";
+        const std::wstring utf8 = folder.path() + L"utf8.ini";
+        WriteFileBytes(utf16, std::string("\xFF\xFE") +
+                                  std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2));
+        WriteFileBytes(utf8, "\xEF\xBB\xBF" + Utf8(text));
+        const IniFile profile(utf16);
+        const IniFile memory(utf8);
+        for (const wchar_t* key : {L"AppName", L"GridCommand", L"Missing"})
+            EXPECT_EQ(memory.Read(L"Loader", key), profile.Read(L"Loader", key)) << Utf8(key);
+    }
+}
+
 TEST(CreateTempDirectory, TwoCallsGiveTwoEmptyDirectoriesInTheFolder) {
     TempFolder folder;
     const std::wstring temp = folder.path();
