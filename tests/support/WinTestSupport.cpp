@@ -222,9 +222,8 @@ void RunUnix(const std::wstring& program, const std::wstring& arguments) {
 
 void MakeFolderLink(const std::wstring& target, const std::wstring& link) {
     RunUnix(L"/bin/ln", L"-s " + Quoted(UnixPath(target)) + L" " + Quoted(UnixPath(link)));
-    if (!WaitUntil([&] {
-            return ::GetFileAttributesW(link.c_str()) == (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
-        }, 5s))
+    constexpr DWORD kListedAsJunction = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    if (!WaitUntil([&] { return ::GetFileAttributesW(link.c_str()) == kListedAsJunction; }, 5s))
         Fail(L"no folder link at " + link);
 }
 
