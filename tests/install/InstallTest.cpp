@@ -460,8 +460,8 @@ struct Attacker {
     std::string config = kDemoConfig;
     std::vector<std::wstring> planted;  // where a program of the attacker's lies
     std::vector<std::wstring> entriesBefore = ListFolder(LoaderTempPath());  // of the loader's folder
-    int attempts = 0;    // tries while the loader held the setup
-    int succeeded = 0;   // of them, the ones that changed anything
+    int attempts = 0;                  // tries while the loader held the setup
+    std::vector<std::string> changes;  // what of them changed the setup
 
     Attacker() {
         WriteFileBytes(victim.path() + L"precious.txt", "precious");
@@ -503,14 +503,19 @@ struct Attacker {
                 return LoaderTempPath() + name;
         return {};
     }
-    // While the loader holds the downloaded setup, from its arrival to the
-    // setup's end: change it, delete it, replace it, rename its folder.
-    void RaceTheSetup() {
+    // Whether the log says the setup is held: it arrived, and has not ended
+    // (the loader writes its end while it still holds it).
+    bool SetupHeld() const {
         const std::wstring log = RunLogPath();
         const std::string told = log.empty() ? std::string() : ReadFileBytes(log);
-        if (told.find("Download: the setup arrived") == std::string::npos ||
-            told.find("Setup ended") != std::string::npos)
-            return;
+        return told.find("Download: the setup arrived") != std::string::npos &&
+               told.find("Setup ended") == std::string::npos;
+    }
+    // While the loader holds the downloaded setup, from its arrival to the
+    // setup's end: change it, delete it, replace it, rename its folder. A try
+    // counts only when the log says the setup was held before and after it.
+    void RaceTheSetup() {
+        if (!SetupHeld()) return;
         for (const std::wstring& name : ListFolder(LoaderTempPath())) {
             const std::wstring work = LoaderTempPath() + name;
             const std::wstring setup = work + L"\\tarvik.exe";
@@ -518,15 +523,21 @@ struct Attacker {
                 std::find(entriesBefore.begin(), entriesBefore.end(), name) != entriesBefore.end() ||
                 std::find(planted.begin(), planted.end(), work + L"\\") != planted.end())
                 continue;
+            const char* changed = nullptr;
+            if (rvz::UniqueFile(::CreateFileW(setup.c_str(), GENERIC_WRITE,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, 0, nullptr)))
+                changed = "opened for writing";
+            else if (::DeleteFileW(setup.c_str()))
+                changed = "deleted";
+            else if (::MoveFileExW((folder.path() + L"tarvik.exe").c_str(), setup.c_str(),
+                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
+                changed = "replaced";
+            else if (::MoveFileW(work.c_str(), (work + L".old").c_str()))
+                changed = "its folder renamed";
+            if (!SetupHeld()) continue;
             ++attempts;
-            const rvz::UniqueFile write(::CreateFileW(setup.c_str(), GENERIC_WRITE,
-                                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                      nullptr, OPEN_EXISTING, 0, nullptr));
-            const bool changed = write || ::DeleteFileW(setup.c_str()) ||
-                                 ::MoveFileExW((folder.path() + L"tarvik.exe").c_str(), setup.c_str(),
-                                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) ||
-                                 ::MoveFileW(work.c_str(), (work + L".old").c_str());
-            if (changed) ++succeeded;
+            if (changed) changes.push_back(changed);
         }
     }
     // Whatever the loader writes into the temporary folder, rewritten.
@@ -587,7 +598,7 @@ TEST(Attacks, NothingOutsideChangesAndNothingPlantedRuns) {
          [](Attacker& a) { a.RaceTheSetup(); },
          [](Attacker& a) {
              EXPECT_GT(a.attempts, 0) << "the race never met the held setup";
-             EXPECT_EQ(a.succeeded, 0);
+             EXPECT_EQ(a.changes, std::vector<std::string>{});
          }},
         {"a UTF-8 configuration with a mark, and every new file in the temporary folder rewritten",
          [](Attacker& a) {
