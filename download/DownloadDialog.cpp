@@ -77,41 +77,21 @@ HMODULE OwnModule() {
     return module;
 }
 
-// Activates the library's own manifest (resource 2), which asks for the
-// version 6 common controls, while the dialog's windows are made: themed
+// The library's own manifest (resource 2), which asks for the version 6
+// common controls, to be active while the dialog's windows are made: themed
 // buttons and a bar that can show a marquee, whatever the host program's
 // manifest says. The loader made that context when it loaded the library;
 // building it again would search the side-by-side store at every download.
 // Only where the loader made none is it built here, as Windows' own
 // isolation-aware headers do.
-class ActivationScope {
-public:
-    explicit ActivationScope(HMODULE module) {
-        ACTIVATION_CONTEXT_BASIC_INFORMATION own{};
-        if (::QueryActCtxW(QUERY_ACTCTX_FLAG_ACTCTX_IS_HMODULE, module, nullptr,
-                           ActivationContextBasicInformation, &own, sizeof(own), nullptr) &&
-            own.hActCtx)
-            context_.reset(own.hActCtx);
-        if (!context_) {
-            ACTCTXW request{};
-            request.cbSize = sizeof(request);
-            request.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
-            request.hModule = module;
-            request.lpResourceName = MAKEINTRESOURCEW(2);
-            context_.reset(::CreateActCtxW(&request));
-        }
-        if (context_ && !::ActivateActCtx(context_.get(), &cookie_)) cookie_ = 0;
-    }
-    ~ActivationScope() {
-        if (cookie_) ::DeactivateActCtx(0, cookie_);
-    }
-    ActivationScope(const ActivationScope&) = delete;
-    ActivationScope& operator=(const ActivationScope&) = delete;
-
-private:
-    rvz::UniqueActivationContext context_;
-    ULONG_PTR cookie_ = 0;
-};
+rvz::UniqueActivationContext LibraryContext(HMODULE module) {
+    ACTIVATION_CONTEXT_BASIC_INFORMATION own{};
+    if (::QueryActCtxW(QUERY_ACTCTX_FLAG_ACTCTX_IS_HMODULE, module, nullptr, ActivationContextBasicInformation,
+                       &own, sizeof(own), nullptr) &&
+        own.hActCtx)
+        return rvz::UniqueActivationContext(own.hActCtx);
+    return rvz::ManifestContext(module, 2);
+}
 
 // The work area to centre on: the owner's window when it shows, otherwise
 // the monitor under the mouse.
@@ -183,7 +163,7 @@ bool DownloadDialog::Create() {
     // The transfer connects while the window and its controls are made.
     StartTransfer();
     const HMODULE module = OwnModule();
-    const ActivationScope activation(module);
+    const rvz::ActivationScope activation(LibraryContext(module));
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&controls);
 

@@ -1,6 +1,11 @@
 // Identifiers of the loader's resources, shared by the .rc files and the code.
 #pragma once
 
+// The manifest that asks for the version 6 common controls, carried by a
+// loader that asks for rights only to install: its wizard's buttons draw the
+// shield. Resource 1 is the application manifest.
+#define IDR_COMMON_CONTROLS 2
+
 // String table (texts in strings.rc, English and German).
 #define IDS_LANGUAGE_CODE 1
 #define IDS_OK 100

@@ -113,6 +113,36 @@ private:
     HGDIOBJ previous_;
 };
 
+// An activation context active for one scope: the windows made meanwhile
+// take their classes from its manifest. Without a context (none could be
+// made) nothing changes.
+class ActivationScope {
+public:
+    explicit ActivationScope(UniqueActivationContext context) : context_(std::move(context)) {
+        if (context_ && !::ActivateActCtx(context_.get(), &cookie_)) cookie_ = 0;
+    }
+    ~ActivationScope() {
+        if (cookie_) ::DeactivateActCtx(0, cookie_);
+    }
+    ActivationScope(const ActivationScope&) = delete;
+    ActivationScope& operator=(const ActivationScope&) = delete;
+
+private:
+    UniqueActivationContext context_;
+    ULONG_PTR cookie_ = 0;
+};
+
+// The activation context of the manifest that a module carries as resource
+// `id`; none when it carries no such manifest.
+inline UniqueActivationContext ManifestContext(HMODULE module, WORD id) {
+    ACTCTXW request{};
+    request.cbSize = sizeof(request);
+    request.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    request.hModule = module;
+    request.lpResourceName = MAKEINTRESOURCEW(id);
+    return UniqueActivationContext(::CreateActCtxW(&request));
+}
+
 // An SRW lock held for a scope.
 class ExclusiveLock {
 public:

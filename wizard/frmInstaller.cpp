@@ -452,6 +452,11 @@ void FrmInstaller::cmdCancel_Click() {
 }  // namespace
 
 WizardAnswer RunInstallerWizard(const std::wstring& appName, bool shield) {
+    // Only the version 6 buttons draw the shield, and the loader's manifest
+    // keeps the classic ones: the wizard that shows it makes its controls
+    // from the manifest that the loader carries for that.
+    const ActivationScope controls(shield ? ManifestContext(::GetModuleHandleW(nullptr), IDR_COMMON_CONTROLS)
+                                          : UniqueActivationContext());
     FrmInstaller form(appName);
     form.Form_Load();
     if (shield) form.ShowShield();

@@ -364,6 +364,14 @@ TEST_F(Install, CancelAnsweredNoLeavesTheWizardUsable) {
     EXPECT_EQ(ProductStarts(Product()).size(), 1u);
 }
 
+// Whether a button is of the system's classic class, which draws no shield,
+// rather than one of the version 6 common controls.
+bool IsClassicButton(HWND button) {
+    const rvz::UniqueWindow classic(
+        ::CreateWindowExW(0, L"BUTTON", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr));
+    return ::GetClassLongW(button, GCW_ATOM) == ::GetClassLongW(classic.get(), GCW_ATOM);
+}
+
 // A build that asks for rights only to install: Install starts the same
 // loader elevated with one argument, the autostart choice; that part does
 // the setup, and the loader that asked starts Tarvik. An elevated part that
@@ -374,6 +382,7 @@ TEST_F(Install, ABuildThatAsksForRightsOnlyToInstall) {
     run.UseLoader(L"tests\\installdist\\RAVoduza.exe");
     const auto logsBefore = ListFolder(LoaderTempPath());
     HWND wizard = StartLoader();
+    EXPECT_FALSE(IsClassicButton(::GetDlgItem(wizard, IDOK))) << "Install cannot draw the shield";
     const std::wstring away = run.loaderPath() + L".away";
     ASSERT_TRUE(::MoveFileW(run.loaderPath().c_str(), away.c_str()));
     PressButton(wizard, IDOK);
