@@ -445,6 +445,40 @@ TEST_F(Install, TheElevatedPartsEndIsTheLoaders) {
     }
 }
 
+// Only the one fixed argument of a build that asks for rights only to
+// install starts an elevated part, and only one at a time: anything else, and
+// that argument to the default build, is a loader started as ever.
+TEST_F(Install, OnlyTheOneArgumentOfTheInstallBuildStartsAnElevatedPart) {
+    const struct {
+        const char* name;
+        const wchar_t* loader;  // another build, or the default one
+        const wchar_t* arguments;
+        bool partRuns;  // another elevated part holds its lock
+        DWORD exitCode;
+    } rows[] = {
+        {"the default build", nullptr, L"/elevated-install:autostart", false, 7u},
+        {"another argument after it", L"tests\\installdist\\RAVoduza.exe", L"/elevated-install:autostart /x", false, 7u},
+        {"in capitals", L"tests\\installdist\\RAVoduza.exe", L"/ELEVATED-INSTALL:AUTOSTART", false, 7u},
+        {"while an elevated part runs", L"tests\\installdist\\RAVoduza.exe", L"/elevated-install:autostart", true, 9u},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.loader) run.UseLoader(row.loader);
+        const rvz::UniqueHandleKernel otherPart(
+            row.partRuns ? ::CreateMutexW(nullptr, FALSE, L"Local\\RAVoduza.ElevatedPart") : nullptr);
+        Process& loader = run.Start(L"", nullptr,
+                                    {L"RVZ_SETUP_LOG=" + SetupLog(), L"RVZ_SETUP_TARGET=" + Target()}, row.arguments);
+        if (!row.partRuns) {
+            HWND wizard = WaitForWindow(loader.id());
+            ASSERT_NE(wizard, nullptr) << "no wizard";
+            ::PostMessageW(wizard, WM_CLOSE, 0, 0);
+        }
+        EXPECT_EQ(WaitForEnd(), row.exitCode);
+        EXPECT_TRUE(ReadLines(SetupLog()).empty()) << "a setup ran";
+        EXPECT_EQ(record.Read(), L"");
+    }
+}
+
 // A folder's files and folders, each with its bytes and attributes.
 std::map<std::wstring, std::pair<std::string, DWORD>> Snapshot(const std::wstring& folder) {
     std::map<std::wstring, std::pair<std::string, DWORD>> files;

@@ -21,8 +21,9 @@ void LoaderRun::UseLoader(const std::wstring& buildPath) const {
 }
 
 Process& LoaderRun::Start(const std::wstring& currentFolder, HANDLE token,
-                          const std::vector<std::wstring>& environment) {
-    process_ = std::make_unique<Process>(L"\"" + loaderPath() + L"\"", currentFolder, token, environment);
+                          const std::vector<std::wstring>& environment, const std::wstring& arguments) {
+    const std::wstring commandLine = L"\"" + loaderPath() + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+    process_ = std::make_unique<Process>(commandLine, currentFolder, token, environment);
     return *process_;
 }
 

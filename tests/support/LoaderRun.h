@@ -30,9 +30,10 @@ public:
     std::wstring loaderPath() const { return folder() + L"RAVoduza.exe"; }
 
     // Starts the loader, optionally in another current folder, with a token,
-    // or with extra environment entries (NAME=value) for what it starts.
+    // with extra environment entries (NAME=value) for what it starts, or with
+    // arguments after its name.
     Process& Start(const std::wstring& currentFolder = L"", HANDLE token = nullptr,
-                   const std::vector<std::wstring>& environment = {});
+                   const std::vector<std::wstring>& environment = {}, const std::wstring& arguments = L"");
     Process& process() { return *process_; }
     const Process& process() const { return *process_; }
 
