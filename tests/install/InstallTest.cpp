@@ -5,6 +5,7 @@
 #include "basFiles.h"
 
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <functional>
@@ -422,22 +423,53 @@ TEST_F(Install, ABuildThatAsksForRightsOnlyToInstall) {
     ExpectNoWorkDirectoryLeft();
 }
 
+// The message box of a process that the given one started: the elevated
+// part's, which the loader that asked waits for.
+MessageBoxSeen WaitForChildsMessageBox(DWORD parentId) {
+    MessageBoxSeen seen;
+    WaitUntil([&] {
+        const rvz::UniqueFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof(entry);
+        for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry))
+            if (entry.th32ParentProcessID == parentId &&
+                (seen = WaitForMessageBox(entry.th32ProcessID, std::chrono::milliseconds(0))).window)
+                return true;
+        return false;
+    });
+    return seen;
+}
+
 // In such a build the elevated part's end is the loader's: a failed download
-// (the library said why) and a setup that failed end the road as they do
-// where the loader installs itself.
+// (the library said why), a setup that failed, and one that cannot start
+// (the elevated part says so) end the road as they do where the loader
+// installs itself.
 TEST_F(Install, TheElevatedPartsEndIsTheLoaders) {
     run.UseLoader(L"tests\\installdist\\RAVoduza.exe");
+    const std::string standIn = ReadFileBytes(BuildFolder() + L"tests\\fixtures\\tarvik_standin.exe");
     const struct {
         const char* name;
-        bool served;
+        std::string served;  // nothing: no setup on the server
         const wchar_t* setupMode;
+        const wchar_t* message;  // the start of what the elevated part shows, if anything
         DWORD exitCode;
-    } rows[] = {{"download failed", false, L"install", 4u}, {"setup failed", true, L"fail", 5u}};
+    } rows[] = {
+        {"download failed", "", L"install", nullptr, 4u},
+        {"setup failed", standIn, L"fail", nullptr, 5u},
+        {"setup cannot start", "<html>not a program</html>", L"install",
+         L"The setup program could not be started:", 8u},
+    };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        if (!row.served) ::DeleteFileW((run.folder() + L"rvdl_source.bin").c_str());
-        else CopyFileOrThrow(BuildFolder() + L"tests\\fixtures\\tarvik_standin.exe", run.folder() + L"rvdl_source.bin");
+        if (row.served.empty()) ::DeleteFileW((run.folder() + L"rvdl_source.bin").c_str());
+        else WriteFileBytes(run.folder() + L"rvdl_source.bin", row.served);
         PressButton(StartLoader(row.setupMode), IDOK);
+        if (row.message) {
+            const MessageBoxSeen box = WaitForChildsMessageBox(run.process().id());
+            ASSERT_NE(box.window, nullptr) << "the elevated part showed nothing";
+            EXPECT_EQ(box.text.rfind(row.message, 0), 0u) << Utf8(box.text);
+            PressButton(box.window, IDOK);
+        }
         EXPECT_EQ(WaitForEnd(), row.exitCode);
         EXPECT_TRUE(ProductStarts(Product(), 0).empty());
         EXPECT_EQ(record.Read(), L"");
