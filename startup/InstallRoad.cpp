@@ -233,19 +233,29 @@ RoadEnd TakeElevatedPart(const LoaderConfig& config, bool autostart, RunLog& log
     }
 }
 
-}  // namespace
-
-ExitCode RunNotInstalledRoad(const LoaderConfig& config, const std::wstring& record) {
-    // Lock: a double click must not run two wizards, downloads and setups at once.
-    const std::optional<RoadLock> lock = RoadLock::Take();
+// A road under its lock, held until the road ends, or, while another loader
+// holds it, that loader's window brought forward. The road's steps get a new
+// log telling what it starts from; its end is shown and logged.
+template <typename Steps>
+ExitCode TakeUnderLock(const std::optional<RoadLock> lock, const LoaderConfig& config,
+                       const std::wstring& startsFrom, Steps steps) {
     if (!lock) {
         BringOtherLoaderToFront();
         return kExitAnotherLoader;
     }
     // Before the road's first window, which may be a message box.
     DeclareDpiAwareness();
-    RunLog log = OpenLog(config, L"Install record: \"" + record + L"\", no program: not installed");
-    return EndRoad(TakeRoad(config, log), log);
+    RunLog log = OpenLog(config, startsFrom);
+    return EndRoad(steps(log), log);
+}
+
+}  // namespace
+
+ExitCode RunNotInstalledRoad(const LoaderConfig& config, const std::wstring& record) {
+    // Lock: a double click must not run two wizards, downloads and setups at once.
+    return TakeUnderLock(RoadLock::Take(), config,
+                         L"Install record: \"" + record + L"\", no program: not installed",
+                         [&](RunLog& log) { return TakeRoad(config, log); });
 }
 
 std::optional<bool> ElevatedPartAutostart(int argc, wchar_t** argv) {
@@ -258,16 +268,11 @@ std::optional<bool> ElevatedPartAutostart(int argc, wchar_t** argv) {
 
 ExitCode RunElevatedPart(const LoaderConfig& config, bool autostart) {
     // One at a time, whoever started it.
-    const std::optional<RoadLock> lock = RoadLock::TakeForElevatedPart();
-    if (!lock) {
-        BringOtherLoaderToFront();
-        return kExitAnotherLoader;
-    }
-    DeclareDpiAwareness();
-    RunLog log = OpenLog(config, std::wstring(L"Elevated part: install, ") +
-                                     (autostart ? L"start with Windows" : L"do not start with Windows") +
-                                     L"; command line " + ::GetCommandLineW());
-    return EndRoad(TakeElevatedPart(config, autostart, log), log);
+    return TakeUnderLock(RoadLock::TakeForElevatedPart(), config,
+                         std::wstring(L"Elevated part: install, ") +
+                             (autostart ? L"start with Windows" : L"do not start with Windows") +
+                             L"; command line " + ::GetCommandLineW(),
+                         [&](RunLog& log) { return TakeElevatedPart(config, autostart, log); });
 }
 
 }  // namespace rvz

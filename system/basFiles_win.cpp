@@ -461,7 +461,6 @@ bool RemoveOwnFile(const std::wstring& path, OwnerCheck isLoaders) noexcept {
     }
 }
 
-
 UniqueFile HoldFile(const std::wstring& path) {
     DispatchingWait wait;
     UniqueFile file;
@@ -480,7 +479,6 @@ UniqueFile HoldFile(const std::wstring& path) {
     return file;
 }
 
-
 RunResult RunAndWait(const std::wstring& program, const std::wstring& commandLine,
                      const RunOptions& options) {
     RunResult result;
@@ -494,14 +492,17 @@ RunResult RunAndWait(const std::wstring& program, const std::wstring& commandLin
             result.error = ::GetLastError();
             return result;
         }
-        if (check && !IsImageOf(process.process.get(), options.image)) {
-            ::TerminateProcess(process.process.get(), ERROR_ACCESS_DENIED);
-            ::WaitForSingleObject(process.process.get(), INFINITE);
-            result.replaced = true;
-            result.error = ERROR_ACCESS_DENIED;
-            return result;
+        if (check) {
+            const bool same = IsImageOf(process.process.get(), options.image);
+            // Never left suspended: a thread that cannot run would be waited for without end.
+            if (!same || ::ResumeThread(process.thread.get()) == static_cast<DWORD>(-1)) {
+                result.error = same ? ::GetLastError() : ERROR_ACCESS_DENIED;
+                ::TerminateProcess(process.process.get(), result.error);
+                ::WaitForSingleObject(process.process.get(), INFINITE);
+                result.replaced = !same;
+                return result;
+            }
         }
-        if (check) ::ResumeThread(process.thread.get());
         result = RunResult{true, false, 0, WaitForProcess(process.process.get())};
     } catch (...) {
         // Only copying the command line can fail here: nothing was started.

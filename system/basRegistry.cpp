@@ -145,13 +145,14 @@ IniFile::IniFile(std::wstring path) : path_(std::move(path)) {
     // Decoded here, never through a copy that others could change meanwhile.
     if (start == kUtf8Mark) {
         const std::string bytes = FileStart(path_, kLargestRead + 1);
-        if (bytes.size() <= kLargestRead) utf8Text_ = FromUtf8(bytes.substr(sizeof(kUtf8Mark) - 1));
-        utf8_ = true;
+        // One too large to be a configuration reads as empty.
+        utf8Text_ = bytes.size() <= kLargestRead ? FromUtf8(bytes.substr(sizeof(kUtf8Mark) - 1))
+                                                 : std::wstring();
     }
 }
 
 std::wstring IniFile::Read(const std::wstring& section, const std::wstring& key) const {
-    if (utf8_) return IniValue(utf8Text_, section, key);
+    if (utf8Text_) return IniValue(*utf8Text_, section, key);
     const std::wstring read = ReadIniString(path_, section, key, L"");
     return utf16_ ? read : AsWritten(read);
 }

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 namespace rvz {
@@ -39,9 +40,8 @@ public:
 
 private:
     std::wstring path_;
-    std::wstring utf8Text_;  // the whole text of a file with a UTF-8 mark
+    std::optional<std::wstring> utf8Text_;  // the whole text of a file with a UTF-8 mark
     bool utf16_ = false;
-    bool utf8_ = false;
 };
 
 }  // namespace rvz
