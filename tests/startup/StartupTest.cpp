@@ -7,7 +7,6 @@
 namespace rvztest {
 namespace {
 
-
 // The stand-in product installed into a folder of the test's own.
 std::wstring InstallProduct(const std::wstring& folder) {
     ::CreateDirectoryW(folder.c_str(), nullptr);

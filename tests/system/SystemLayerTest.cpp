@@ -61,8 +61,6 @@ public:
 // belongs to the administrators.
 bool AnyOwner(HANDLE) noexcept { return true; }
 
-
-
 TEST(RegReadString, StringWithAndWithoutTerminatingNul) {
     ScopedInstallRecord record;
     const std::wstring position = L"C:\\Apps\\Tarvik";
